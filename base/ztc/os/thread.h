@@ -1,0 +1,51 @@
+#ifndef ZTC_OS_THREAD_H
+#define ZTC_OS_THREAD_H
+
+#include <pthread.h>
+#include <stdbool.h>
+#include <stdint.h>
+
+#include "base/ztc/error.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Threading types. */
+enum {
+    ZT_THREAD_TYPE_RAW = 0,
+    ZT_THREAD_TYPE_PREFORK = 1,
+    ZT_THREAD_TYPE_DEMAND = 2
+};
+
+/* An exit hook; its result is ignored. */
+typedef int (*zt_thread_hook_fn)(void *data);
+
+typedef struct zt_thread_hook {
+    zt_thread_hook_fn fn;
+    void *data;
+    struct zt_thread_hook *next; /* the hook registered before this one */
+} zt_thread_hook;
+
+/* Entry i of the thread table describes the thread whose debug number is i. */
+typedef struct zt_thread_entry {
+    pthread_t thread;
+    zt_thread_hook *hooks; /* newest first */
+} zt_thread_entry;
+
+extern int zt_thread_type;
+extern zt_thread_entry *zt_thread_table;
+extern int zt_thread_count;
+
+uint64_t zt_thread_self(void);
+bool zt_thread_is_foreign(void);
+error_code_t zt_thread_atexit(zt_thread_hook_fn fn, void *data);
+error_code_t zt_thread_raw_atexit(zt_thread_hook_fn fn, void *data);
+error_code_t zt_thread_prefork_atexit(zt_thread_hook_fn fn, void *data);
+error_code_t zt_thread_demand_atexit(zt_thread_hook_fn fn, void *data);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,11 @@
+// Steps of the library's start-up, run once before main in this order.
+#ifndef ZTC_STARTUP_H
+#define ZTC_STARTUP_H
+
+namespace ztc::startup {
+void register_standard_extensions();
+void prepare_thread_numbers();
+void create_busy_mask_key();
+} // namespace ztc::startup
+
+#endif
