@@ -25,7 +25,8 @@ zt_time_t time_internal_read_monotonic(void);
 void time_internal_debug_time(struct timeval *tv);
 
 /* Extension formatters over a zt_time_t (value points to one). Each writes a NUL-terminated
- * text cut to size; with size 0 nothing is written.
+ * text cut to size. With size 0 nothing is written; the compact, worded and distance texts
+ * then return 0 without reading the clock.
  *
  * zt_dur_us/_ms/_secs/_mins: the count of one unit, truncated toward zero ("-1ms").
  * zt_dur, zt_time: compact text ("1.23ms", "1:01:01", "1d 01:01").

@@ -92,6 +92,10 @@ int zt_printf_cb_zt_dur_pretty(const void *value, char *buf, size_t size) {
     return write_worded(t < 0 ? "minus " : "", magnitude(t), rate, buf, size);
 }
 
+int zt_printf_cb_zt_reltime_pretty(const void *value, char *buf, size_t size) {
+    return distance_from_now(value, buf, size, distance_form::worded);
+}
+
 int zt_printf_cb_zt_time_pretty(const void *value, char *buf, size_t size) {
     if (size == 0) return 0;
     const zt_time_t t = read_value(value);
