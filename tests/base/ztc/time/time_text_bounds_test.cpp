@@ -58,15 +58,6 @@ TEST(TimeTextBounds, NegativeCompactSignCountsAgainstTheBuffer) {
     }
 }
 
-TEST(TimeTextBounds, SizeZeroWritesNothing) {
-    ztc_test::fixed_clock clock(1000, 1);
-    const zt_time_t t = -77;
-    for (const auto &f : time_formatters) {
-        SCOPED_TRACE(f.name);
-        EXPECT_TRUE(call_guarded(f.cb, &t, 0).untouched);
-    }
-}
-
 // Random values, rates, clocks and sizes: never past the size, always terminated, the cut
 // text a prefix of the full one, and the time point's compact text that of the duration.
 TEST(TimeTextBounds, RandomValuesAtSeveralRates) {
