@@ -33,7 +33,8 @@ uint16_t zt_sock_addr_family(const zt_sock_addr *addr);
 uint16_t zt_sock_addr_port(const zt_sock_addr *addr);
 
 /* Value formatters, reached by name through "%p{name}". Each writes a NUL-terminated text cut
- * to size (nothing with size 0) and returns the length of the complete text. */
+ * to size (nothing with size 0) and returns the length of the complete text. A null value
+ * pointer gives "(null)" unless stated otherwise. */
 
 /* "error": error_code_t as "[4]Out of memory". */
 int zt_printf_cb_error_code_t(const void *value, char *buf, size_t size);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/ztc/extensions.h"
+#include "base/ztc/null_value.hpp"
 
 namespace {
 
@@ -49,6 +50,7 @@ int write_address(const zt_sock_addr *addr, char *buf, size_t size) {
 extern "C" {
 
 int zt_printf_cb_ip(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     // inet_ntop refuses a short buffer outright; render whole, then cut like every formatter.
     char text[INET_ADDRSTRLEN];
     if (!inet_ntop(AF_INET, value, text, sizeof text)) text[0] = '\0';
@@ -56,10 +58,12 @@ int zt_printf_cb_ip(const void *value, char *buf, size_t size) {
 }
 
 int zt_printf_cb_zt_sock_addr_ip(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     return write_address(as_record(value), buf, size);
 }
 
 int zt_printf_cb_zt_sock_addr_port(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     return snprintf(buf, size, "%d", zt_sock_addr_port(as_record(value)));
 }
 
@@ -79,6 +83,7 @@ int zt_printf_cb_zt_sock_addr(const void *value, char *buf, size_t size) {
 }
 
 int zt_printf_cb_sockaddr(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     // Only the family field is read until it names a form of known size.
     sa_family_t family;
     memcpy(&family, static_cast<const char *>(value) + offsetof(sockaddr, sa_family),

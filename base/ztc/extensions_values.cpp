@@ -9,6 +9,7 @@
 
 #include "base/ztc/error.h"
 #include "base/ztc/extensions.h"
+#include "base/ztc/null_value.hpp"
 
 namespace {
 
@@ -41,17 +42,20 @@ bool all_printable(const std::array<unsigned char, 4> &bytes) {
 extern "C" {
 
 int zt_printf_cb_error_code_t(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     const auto code = read_value<error_code_t>(value);
     return snprintf(buf, size, "[%d]%s", code, zt_error_message(code));
 }
 
 int zt_printf_cb_mac_address(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     const auto b = read_value<std::array<unsigned char, 6>>(value);
     return snprintf(buf, size, "%2.2X:%2.2X:%2.2X:%2.2X:%2.2X:%2.2X", b[0], b[1], b[2], b[3], b[4],
                     b[5]);
 }
 
 int zt_printf_cb_fw(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     const auto word = read_value<uint32_t>(value);
     const uint32_t type = word >> 29;
     const char *suffix = (word >> 28) & 1 ? "U" : "";
@@ -65,19 +69,21 @@ int zt_printf_cb_fw(const void *value, char *buf, size_t size) {
 }
 
 int zt_printf_cb_four_char_code(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     const auto b = read_value<std::array<unsigned char, 4>>(value);
     if (all_printable(b)) return snprintf(buf, size, "'%c%c%c%c'", b[0], b[1], b[2], b[3]);
     return snprintf(buf, size, "%u", read_value<uint32_t>(value));
 }
 
 int zt_printf_cb_signed_four_char_code(const void *value, char *buf, size_t size) {
+    if (!value) return ztc::write_null_value(buf, size);
     const auto b = read_value<std::array<unsigned char, 4>>(value);
     if (all_printable(b)) return snprintf(buf, size, "'%c%c%c%c'", b[0], b[1], b[2], b[3]);
     return snprintf(buf, size, "%i", read_value<int32_t>(value));
 }
 
 int zt_printf_cb_timeval(const void *value, char *buf, size_t size) {
-    if (!value) return snprintf(buf, size, "(null)");
+    if (!value) return ztc::write_null_value(buf, size);
     const auto tv = read_value<struct timeval>(value);
     return snprintf(buf, size, "%i.%06i", static_cast<int32_t>(tv.tv_sec),
                     static_cast<int32_t>(tv.tv_usec));

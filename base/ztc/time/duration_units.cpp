@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ztc/null_value.hpp"
 #include "base/ztc/time/tick_parts.hpp"
 #include "base/ztc/time/time.h"
 #include "base/ztc/time/time_text.hpp"
@@ -12,6 +13,7 @@ namespace {
 // and every positive rate, where unit times rate would overflow 64 bits.
 int write_in_unit(const void *value, char *buf, size_t size, int64_t unit_us, const char *format) {
     const int64_t rate = time_internal_clock_mhz;
+    if (!value) return ztc::write_null_value(buf, size);
     if (rate <= 0) return snprintf(buf, size, "%s", ztc::time::bad_rate_text);
     zt_time_t ticks;
     memcpy(&ticks, value, sizeof ticks);

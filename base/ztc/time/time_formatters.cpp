@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ztc/null_value.hpp"
 #include "base/ztc/time/tick_parts.hpp"
 #include "base/ztc/time/time.h"
 #include "base/ztc/time/time_text.hpp"
@@ -27,8 +28,10 @@ int write_bad_rate(char *buf, size_t size) {
     return snprintf(buf, size, "%s", bad_rate_text);
 }
 
-int compact(zt_time_t t, char *buf, size_t size) {
+int compact(const void *value, char *buf, size_t size) {
     if (size == 0) return 0;
+    if (!value) return write_null_value(buf, size);
+    const zt_time_t t = read_value(value);
     const uint64_t rate = current_rate();
     if (rate == 0) return write_bad_rate(buf, size);
     if (t >= 0) return write_compact(magnitude(t), rate, buf, size);
@@ -45,6 +48,7 @@ enum class distance_form { compact, worded };
 
 int distance_from_now(const void *value, char *buf, size_t size, distance_form form) {
     if (size == 0) return 0;
+    if (!value) return write_null_value(buf, size);
     const zt_time_t t = read_value(value);
     const zt_time_t now = zt_time_now();
     if (t == now) {
@@ -72,11 +76,11 @@ using namespace ztc::time;
 extern "C" {
 
 int zt_printf_cb_zt_dur(const void *value, char *buf, size_t size) {
-    return compact(read_value(value), buf, size);
+    return compact(value, buf, size);
 }
 
 int zt_printf_cb_zt_time(const void *value, char *buf, size_t size) {
-    return compact(read_value(value), buf, size);
+    return compact(value, buf, size);
 }
 
 int zt_printf_cb_zt_reltime(const void *value, char *buf, size_t size) {
@@ -85,6 +89,7 @@ int zt_printf_cb_zt_reltime(const void *value, char *buf, size_t size) {
 
 int zt_printf_cb_zt_dur_pretty(const void *value, char *buf, size_t size) {
     if (size == 0) return 0;
+    if (!value) return ztc::write_null_value(buf, size);
     const zt_time_t t = read_value(value);
     if (t == 0) return snprintf(buf, size, "zero");
     const uint64_t rate = current_rate();
@@ -98,6 +103,7 @@ int zt_printf_cb_zt_reltime_pretty(const void *value, char *buf, size_t size) {
 
 int zt_printf_cb_zt_time_pretty(const void *value, char *buf, size_t size) {
     if (size == 0) return 0;
+    if (!value) return ztc::write_null_value(buf, size);
     const zt_time_t t = read_value(value);
     if (t == 0) return snprintf(buf, size, "at the beginning of time");
     const uint64_t rate = current_rate();

@@ -104,4 +104,12 @@ TEST(Ignore, EmptyTextWithoutReadingTheValue) {
     EXPECT_EQ(out.result, 0);
 }
 
+TEST(NullValue, EveryValueFormatterDeclinesToRead) {
+    for (zt_printf_cb cb : {zt_printf_cb_error_code_t, zt_printf_cb_ip, zt_printf_cb_sockaddr,
+                            zt_printf_cb_zt_sock_addr_ip, zt_printf_cb_zt_sock_addr_port,
+                            zt_printf_cb_mac_address, zt_printf_cb_fw, zt_printf_cb_four_char_code,
+                            zt_printf_cb_signed_four_char_code, zt_printf_cb_timeval})
+        EXPECT_EQ(full_text(cb, nullptr), "(null)");
+}
+
 } // namespace

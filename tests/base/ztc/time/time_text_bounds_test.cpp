@@ -58,6 +58,10 @@ TEST(TimeTextBounds, NegativeCompactSignCountsAgainstTheBuffer) {
     }
 }
 
+TEST(TimeTextBounds, NullValueIsNotRead) {
+    for (const auto &f : time_formatters) EXPECT_EQ(ztc_test::full_text(f.cb, nullptr), "(null)");
+}
+
 // Random values, rates, clocks and sizes: never past the size, always terminated, the cut
 // text a prefix of the full one, and the time point's compact text that of the duration.
 TEST(TimeTextBounds, RandomValuesAtSeveralRates) {
