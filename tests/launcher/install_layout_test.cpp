@@ -112,16 +112,20 @@ TEST(InstallLayout, SlotNamesArePlainDecimalWithOptionalPrefix) {
         {false, INT32_MAX, "2147483647"},
         {false, INT32_MIN, "-2147483648"},
     };
-    for (const auto &c : cases) {
-        const auto got = run_forked([&] {
-            set_home("/h");
-            name_app();
+    const auto got = run_forked([&] {
+        set_home("/h");
+        name_app();
+        std::string names;
+        for (const auto &c : cases) {
             zt_path_t dir;
             zt_install_slot_dir(&dir, c.second_kind, c.slot);
-            return utf8(dir);
-        });
-        EXPECT_EQ(got.result, std::string("/h/.Tarnwick/Vantle/") + c.name);
-    }
+            names += utf8(dir) + "\n";
+        }
+        return names;
+    });
+    std::string expected;
+    for (const auto &c : cases) expected += std::string("/h/.Tarnwick/Vantle/") + c.name + "\n";
+    EXPECT_EQ(got.result, expected);
 }
 
 TEST(InstallLayout, SettingsDirectoryIsComputedOncePerProcess) {
