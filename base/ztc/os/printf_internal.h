@@ -28,6 +28,8 @@ struct RegistrySlot {
 
 // First occupied slot whose name equals `name`, or null. Safe from any thread.
 const RegistrySlot *registry_find(std::string_view name);
+// Number of occupied slots.
+int registry_slots_in_use();
 
 // One conversion specification, or one `*` argument of it.
 struct Arg {

@@ -29,6 +29,13 @@ const RegistrySlot *registry_find(std::string_view name) {
     return nullptr;
 }
 
+int registry_slots_in_use() {
+    std::lock_guard guard(registry_lock);
+    int used = 0;
+    for (const RegistrySlot &slot : registry_slots) used += slot_is_free(slot) ? 0 : 1;
+    return used;
+}
+
 } // namespace ztc::printf_engine
 
 using namespace ztc::printf_engine;
