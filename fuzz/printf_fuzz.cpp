@@ -1,0 +1,78 @@
+// The formatting engine on formats drawn from the input. The alphabet holds only
+// conversions that read integers (or nothing), and every call passes more integer
+// arguments than any format can number, so every accepted format is safe to run.
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/ztc/os/printf.h"
+
+namespace {
+
+constexpr char alphabet[] = "%%%%%%%%ddiuxXoc%0123456789-+ #.*$$hhlljztIq64L3m%{}%abc/";
+
+#define ZT_ARGS8(b) b + 1, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8
+#define ZT_ARGS64(b)                                                                               \
+    ZT_ARGS8(b), ZT_ARGS8(b + 8), ZT_ARGS8(b + 16), ZT_ARGS8(b + 24), ZT_ARGS8(b + 32),            \
+        ZT_ARGS8(b + 40), ZT_ARGS8(b + 48), ZT_ARGS8(b + 56)
+
+int format(char *buf, size_t size, const char *fmt) {
+    // 64-bit arguments: reading one as int takes its low half on this platform.
+    const int64_t b = -70;
+    return zt_snprintf(buf, size, fmt, ZT_ARGS64(b), ZT_ARGS64(b + 64), ZT_ARGS8(b + 128));
+}
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 1) return 0;
+    std::string fmt;
+    int digits = 0;
+    for (size_t i = 1; i < size && fmt.size() < 200; ++i) {
+        const char c = static_cast<char>(data[i]);
+        char next =
+            c != '\0' && std::strchr(alphabet, c) ? c : alphabet[data[i] % (sizeof alphabet - 1)];
+        // Widths of at most four digits keep each run quick.
+        digits = next >= '0' && next <= '9' ? digits + 1 : 0;
+        if (digits > 4) next = 'd', digits = 0;
+        fmt += next;
+    }
+
+    errno = 2;
+    const int full = format(nullptr, 0, fmt.c_str());
+    check(full >= 0);
+    if (full > (1 << 20)) return 0;
+    std::vector<char> whole(static_cast<size_t>(full) + 1);
+    errno = 2;
+    const int again = format(whole.data(), whole.size(), fmt.c_str());
+    // Only a rejected format can start so: the alphabet holds no 'e' or 'r'. Its
+    // error text reports the header length while only the header fits.
+    const bool rejected = std::strncmp(whole.data(), "error:", 6) == 0;
+    if (!rejected) check(again == full);
+    check(std::strlen(whole.data()) ==
+          std::min(static_cast<size_t>(full), static_cast<size_t>(again)));
+
+    // A smaller buffer with guard bytes on both sides.
+    const size_t small = data[0] % (static_cast<size_t>(full) + 2);
+    std::vector<char> guarded(small + 32, '\x5A');
+    char *buf = guarded.data() + 16;
+    errno = 2;
+    const int cut = format(small ? buf : nullptr, small, fmt.c_str());
+    for (size_t i = 0; i < 16; ++i) check(guarded[i] == '\x5A' && buf[small + i] == '\x5A');
+    if (!rejected) check(cut == full);
+    if (small > 0) {
+        const size_t len = std::strlen(buf);
+        check(len < small);
+        check(std::memcmp(buf, whole.data(), std::min(len, std::strlen(whole.data()))) == 0);
+        if (!rejected) check(len == std::min(small - 1, static_cast<size_t>(full)));
+    }
+    return 0;
+}
