@@ -10,8 +10,6 @@
 
 namespace {
 
-using ztc_test::full_text;
-
 sockaddr_in ipv4(const char *address, uint16_t port) {
     sockaddr_in in{};
     in.sin_family = AF_INET;
@@ -69,14 +67,14 @@ TEST(SockAddr, ViewsOfRecordsFromSystemAddresses) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.full);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_sock_addr, &c.addr), c.full);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_sock_addr_ip, &c.addr), c.ip);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_sock_addr_port, &c.addr), c.port);
+        ztc_test::expect_text("zt_sock_addr", zt_printf_cb_zt_sock_addr, &c.addr, c.full);
+        ztc_test::expect_text("zt_sock_addr:ip", zt_printf_cb_zt_sock_addr_ip, &c.addr, c.ip);
+        ztc_test::expect_text("zt_sock_addr:port", zt_printf_cb_zt_sock_addr_port, &c.addr, c.port);
         for (zt_printf_cb cb : {zt_printf_cb_zt_sock_addr, zt_printf_cb_zt_sock_addr_ip,
                                 zt_printf_cb_zt_sock_addr_port})
             EXPECT_TRUE(ztc_test::cuts_cleanly(cb, &c.addr));
     }
-    EXPECT_EQ(full_text(zt_printf_cb_zt_sock_addr, nullptr), "NULL");
+    ztc_test::expect_text("zt_sock_addr", zt_printf_cb_zt_sock_addr, nullptr, "NULL");
 }
 
 TEST(SockAddr, ConversionClearsTheRestOfTheRecord) {
@@ -104,21 +102,19 @@ TEST(SockAddr, Ipv6PortSuffixFallsAwayInAFullBuffer) {
 // The caller's object is exactly as large as its family's form, on the heap, so an over-read
 // is caught by the address sanitizer.
 template <typename T>
-std::string format_sockaddr(const T &value) {
+void expect_sockaddr(const T &value, const char *want) {
     auto exact = std::make_unique<T>(value);
-    return full_text(zt_printf_cb_sockaddr, exact.get());
+    ztc_test::expect_text("sockaddr", zt_printf_cb_sockaddr, exact.get(), want);
 }
 
 TEST(SystemSockaddr, ReadsEachFamilyAsItsOwnForm) {
-    EXPECT_EQ(format_sockaddr(ipv4("10.1.2.3", 8080)), "10.1.2.3:8080");
-    EXPECT_EQ(format_sockaddr(ipv4("0.0.0.0", 0)), "INVALID");
-    EXPECT_EQ(format_sockaddr(ipv6("2001:db8::42", 443)),
-              "2001:0DB8:0000:0000:0000:0000:0000:0042:443");
-    EXPECT_EQ(format_sockaddr(ipv6("::ffff:1.2.3.4", 0)),
-              "0000:0000:0000:0000:0000:FFFF:0102:0304");
-    EXPECT_EQ(format_sockaddr(sa_family_t{AF_UNIX}), "Unhandled sa_family 1");
-    EXPECT_EQ(format_sockaddr(sa_family_t{AF_UNSPEC}), "Unhandled sa_family 0");
-    EXPECT_EQ(format_sockaddr(sa_family_t{65535}), "Unhandled sa_family 65535");
+    expect_sockaddr(ipv4("10.1.2.3", 8080), "10.1.2.3:8080");
+    expect_sockaddr(ipv4("0.0.0.0", 0), "INVALID");
+    expect_sockaddr(ipv6("2001:db8::42", 443), "2001:0DB8:0000:0000:0000:0000:0000:0042:443");
+    expect_sockaddr(ipv6("::ffff:1.2.3.4", 0), "0000:0000:0000:0000:0000:FFFF:0102:0304");
+    expect_sockaddr(sa_family_t{AF_UNIX}, "Unhandled sa_family 1");
+    expect_sockaddr(sa_family_t{AF_UNSPEC}, "Unhandled sa_family 0");
+    expect_sockaddr(sa_family_t{65535}, "Unhandled sa_family 65535");
     const sockaddr_in6 in6 = ipv6("2001:db8::42", 443);
     EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_sockaddr, &in6));
 }
@@ -127,7 +123,7 @@ TEST(Ipv4Address, DottedDecimalCutToTheBuffer) {
     for (const char *text : {"0.0.0.0", "10.0.0.255", "255.255.255.255"}) {
         in_addr address;
         ASSERT_EQ(inet_pton(AF_INET, text, &address), 1);
-        EXPECT_EQ(full_text(zt_printf_cb_ip, &address), text);
+        ztc_test::expect_text("ip", zt_printf_cb_ip, &address, text);
         EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_ip, &address));
     }
 }

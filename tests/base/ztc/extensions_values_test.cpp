@@ -18,7 +18,7 @@ TEST(MacAddress, UpperCaseHexInMemoryOrder) {
                                       {0, 0, 0, 0, 0, 1}};
     const char *texts[] = {"00:1A:2B:0C:0D:EF", "FF:FF:FF:FF:FF:FF", "00:00:00:00:00:01"};
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(full_text(zt_printf_cb_mac_address, cases[i]), texts[i]);
+        ztc_test::expect_text("mac_address", zt_printf_cb_mac_address, cases[i], texts[i]);
         EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_mac_address, cases[i]));
     }
 }
@@ -48,7 +48,7 @@ TEST(FirmwareVersion, FieldsTypeLettersAndFlag) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(full_text(zt_printf_cb_fw, &c.word), c.text);
+        ztc_test::expect_text("fw", zt_printf_cb_fw, &c.word, c.text);
         EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_fw, &c.word));
     }
 }
@@ -70,7 +70,8 @@ TEST(FourCharCode, QuotedWhenPrintableElseNumber) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.unsigned_text);
-        EXPECT_EQ(full_text(zt_printf_cb_four_char_code, c.bytes.data()), c.unsigned_text);
+        ztc_test::expect_text("four_char_code", zt_printf_cb_four_char_code, c.bytes.data(),
+                              c.unsigned_text);
         EXPECT_EQ(full_text(zt_printf_cb_signed_four_char_code, c.bytes.data()), c.signed_text);
         EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_four_char_code, c.bytes.data()));
         EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_signed_four_char_code, c.bytes.data()));
@@ -90,10 +91,10 @@ TEST(Timeval, SecondsAndPaddedMicroseconds) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(full_text(zt_printf_cb_timeval, &c.tv), c.text);
+        ztc_test::expect_text("timeval", zt_printf_cb_timeval, &c.tv, c.text);
         EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_timeval, &c.tv));
     }
-    EXPECT_EQ(full_text(zt_printf_cb_timeval, nullptr), "(null)");
+    ztc_test::expect_text("timeval", zt_printf_cb_timeval, nullptr, "(null)");
 }
 
 TEST(Ignore, EmptyTextWithoutReadingTheValue) {
@@ -102,6 +103,7 @@ TEST(Ignore, EmptyTextWithoutReadingTheValue) {
     EXPECT_TRUE(out.terminated);
     EXPECT_EQ(out.text, "");
     EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(ztc_test::by_name("ignore", nullptr), "");
 }
 
 TEST(NullValue, EveryValueFormatterDeclinesToRead) {

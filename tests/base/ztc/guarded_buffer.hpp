@@ -45,6 +45,20 @@ inline std::string full_text(zt_printf_cb cb, const void *value) {
     return call_guarded(cb, value, 512).text;
 }
 
+// The text of "%p{name}" through the formatting engine.
+inline std::string by_name(const std::string &name, const void *value) {
+    char buf[512];
+    zt_snprintf(buf, sizeof buf, ("%p{" + name + "}").c_str(), value);
+    return buf;
+}
+
+// The same text by direct call and by name.
+inline void expect_text(const char *name, zt_printf_cb cb, const void *value,
+                        const std::string &want) {
+    EXPECT_EQ(full_text(cb, value), want) << name << " by direct call";
+    EXPECT_EQ(by_name(name, value), want) << "%p{" << name << "}";
+}
+
 // Every size from 0 to the full length plus one: the text is the cut prefix, terminated,
 // and nothing outside the buffer changes.
 inline ::testing::AssertionResult cuts_cleanly(zt_printf_cb cb, const void *value) {

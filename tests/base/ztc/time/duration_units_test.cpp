@@ -42,10 +42,10 @@ TEST(DurationUnits, TruncatedCountOfEachUnit) {
     for (const auto &c : unit_cases) {
         SCOPED_TRACE(testing::Message() << c.ticks << " ticks at rate " << c.rate);
         ztc_test::fixed_clock clock(c.rate);
-        EXPECT_EQ(ztc_test::full_text(zt_printf_cb_zt_dur_us, &c.ticks), c.us);
-        EXPECT_EQ(ztc_test::full_text(zt_printf_cb_zt_dur_ms, &c.ticks), c.ms);
-        EXPECT_EQ(ztc_test::full_text(zt_printf_cb_zt_dur_secs, &c.ticks), c.secs);
-        EXPECT_EQ(ztc_test::full_text(zt_printf_cb_zt_dur_mins, &c.ticks), c.mins);
+        ztc_test::expect_text("zt_dur_us", zt_printf_cb_zt_dur_us, &c.ticks, c.us);
+        ztc_test::expect_text("zt_dur_ms", zt_printf_cb_zt_dur_ms, &c.ticks, c.ms);
+        ztc_test::expect_text("zt_dur_secs", zt_printf_cb_zt_dur_secs, &c.ticks, c.secs);
+        ztc_test::expect_text("zt_dur_mins", zt_printf_cb_zt_dur_mins, &c.ticks, c.mins);
     }
 }
 

@@ -8,8 +8,6 @@
 
 namespace {
 
-using ztc_test::full_text;
-
 struct text_case {
     int64_t rate;
     zt_time_t ticks;
@@ -94,8 +92,8 @@ TEST(CompactText, TableAtEachRate) {
     for (const auto &c : compact_cases) {
         SCOPED_TRACE(testing::Message() << c.ticks << " ticks at rate " << c.rate);
         ztc_test::fixed_clock clock(c.rate);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_dur, &c.ticks), c.text);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_time, &c.ticks), c.text);
+        ztc_test::expect_text("zt_dur", zt_printf_cb_zt_dur, &c.ticks, c.text);
+        ztc_test::expect_text("zt_time", zt_printf_cb_zt_time, &c.ticks, c.text);
     }
 }
 
@@ -103,8 +101,8 @@ TEST(WordedText, TableAtEachRate) {
     for (const auto &c : worded_cases) {
         SCOPED_TRACE(testing::Message() << c.ticks << " ticks at rate " << c.rate);
         ztc_test::fixed_clock clock(c.rate);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_dur_pretty, &c.ticks), c.text);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_time_pretty, &c.ticks), c.text);
+        ztc_test::expect_text("zt_dur_pretty", zt_printf_cb_zt_dur_pretty, &c.ticks, c.text);
+        ztc_test::expect_text("zt_time_pretty", zt_printf_cb_zt_time_pretty, &c.ticks, c.text);
     }
 }
 
@@ -123,8 +121,9 @@ TEST(WordedText, ZeroAndNegativeDifferForDurationsAndTimePoints) {
     ztc_test::fixed_clock clock(1000);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.ticks);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_dur_pretty, &c.ticks), c.duration);
-        EXPECT_EQ(full_text(zt_printf_cb_zt_time_pretty, &c.ticks), c.time_point);
+        ztc_test::expect_text("zt_dur_pretty", zt_printf_cb_zt_dur_pretty, &c.ticks, c.duration);
+        ztc_test::expect_text("zt_time_pretty", zt_printf_cb_zt_time_pretty, &c.ticks,
+                              c.time_point);
     }
 }
 
@@ -151,6 +150,8 @@ TEST(DistanceFromNow, AgoHenceAndNow) {
         const auto worded = ztc_test::call_guarded(zt_printf_cb_zt_reltime_pretty, &c.t, 64);
         EXPECT_EQ(compact.text, c.compact);
         EXPECT_EQ(worded.text, c.worded);
+        EXPECT_EQ(ztc_test::by_name("zt_reltime", &c.t), c.compact);
+        EXPECT_EQ(ztc_test::by_name("zt_reltime_pretty", &c.t), c.worded);
         EXPECT_EQ(compact.result, static_cast<int>(compact.text.size()));
         EXPECT_EQ(worded.result, static_cast<int>(worded.text.size()));
     }
