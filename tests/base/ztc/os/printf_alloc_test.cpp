@@ -12,6 +12,34 @@
 
 #include "base/ztc/os/printf.h"
 
+// A sanitizer owns malloc and free itself; these tests run in plain builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ALLOCATOR_INTERPOSED 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ALLOCATOR_INTERPOSED 0
+#endif
+#endif
+#ifndef ALLOCATOR_INTERPOSED
+#define ALLOCATOR_INTERPOSED 1
+#endif
+
+#define SKIP_WITHOUT_INTERPOSER()                                                                  \
+    if (!ALLOCATOR_INTERPOSED) GTEST_SKIP() << "malloc belongs to the sanitizer"
+
+namespace {
+
+// Per thread: how many allocations to count, to refuse, or to remember.
+thread_local bool counting;
+thread_local long allocations;
+thread_local int serve_before_refusal = -1; // refusals start after this many more allocations
+thread_local int refusals;
+thread_local bool remembering;
+std::atomic<int> remembered_count, remembered_freed;
+
+} // namespace
+
+#if ALLOCATOR_INTERPOSED
 namespace {
 
 using MallocFn = void *(*)(size_t);
@@ -36,16 +64,8 @@ void resolve() {
     resolving = false;
 }
 
-// Per thread: how many allocations to count, to refuse, or to remember.
-thread_local bool counting;
-thread_local long allocations;
-thread_local int serve_before_refusal = -1; // refusals start after this many more allocations
-thread_local int refusals;
-thread_local bool remembering;
-
 constexpr int REMEMBERED = 8;
 std::atomic<void *> remembered[REMEMBERED];
-std::atomic<int> remembered_count, remembered_freed;
 
 } // namespace
 
@@ -87,6 +107,7 @@ extern "C" void free(void *p) {
     if (real_free == nullptr) resolve();
     real_free(p);
 }
+#endif
 
 namespace {
 
@@ -107,6 +128,7 @@ void format_everything(int n) {
 }
 
 TEST(PrintfAllocation, NothingAfterTheFirstCallOfAThread) {
+    SKIP_WITHOUT_INTERPOSER();
     ASSERT_EQ(zt_printf_register("alloc_nested", nested), ERROR_SUCCESS);
     long after_first = -1, first = -1;
     std::thread([&] {
@@ -123,6 +145,7 @@ TEST(PrintfAllocation, NothingAfterTheFirstCallOfAThread) {
 }
 
 TEST(PrintfAllocation, ThreadEndReleasesItsMemory) {
+    SKIP_WITHOUT_INTERPOSER();
     remembered_count = remembered_freed = 0;
     std::thread([] {
         remembering = true;
@@ -134,6 +157,7 @@ TEST(PrintfAllocation, ThreadEndReleasesItsMemory) {
 }
 
 TEST(PrintfAllocationDeathTest, LostMemoryIsReportedThenAborts) {
+    SKIP_WITHOUT_INTERPOSER();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     struct Loss {
         int served; // allocations of the thread's first call served before the refusals
