@@ -13,7 +13,13 @@ namespace {
 // or 0 when it is not well-formed, -1 when it is cut short.
 int reference_decode(const uint8_t *s, size_t n, uint32_t *value) {
     const uint8_t b = s[0];
-    int len = b < 0x80 ? 1 : b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF8 ? 4 : b < 0xFC ? 5 : 6;
+    int len = b < 0x80   ? 1
+              : b < 0xC0 ? 1
+              : b < 0xE0 ? 2
+              : b < 0xF0 ? 3
+              : b < 0xF8 ? 4
+              : b < 0xFC ? 5
+                         : 6;
     if (n < static_cast<size_t>(len)) return -1;
     if (b >= 0x80 && b < 0xC0) return 0;
     if (len > 4) return 0;
@@ -47,9 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     while (pos < size) {
         uint32_t v = 0;
         const int len = reference_decode(data + pos, size - pos, &v);
-        if (len < 0) { expect = ZT_UTF_TRUNCATED; break; }
-        if (len == 0) { expect = ZT_UTF_INVALID; break; }
-        if (chars == room) { expect = ZT_UTF_NO_ROOM; break; }
+        if (len < 0) {
+            expect = ZT_UTF_TRUNCATED;
+            break;
+        }
+        if (len == 0) {
+            expect = ZT_UTF_INVALID;
+            break;
+        }
+        if (chars == room) {
+            expect = ZT_UTF_NO_ROOM;
+            break;
+        }
         check(static_cast<uint32_t>(out[chars]) == v);
         ++chars;
         pos += static_cast<size_t>(len);
