@@ -3,6 +3,7 @@
 #define TESTS_BINARY_RECORD_DECODER_H
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,13 @@ struct Record {
     int64_t sec;
     uint32_t usec;
     std::string file, function, text;
+    bool operator==(const Record &) const = default;
 };
+
+inline std::ostream &operator<<(std::ostream &os, const Record &r) {
+    return os << r.thread_num << ' ' << r.level << ' ' << r.module << ' ' << r.line << ' ' << r.sec
+              << '.' << r.usec << " [" << r.file << "] [" << r.function << "] [" << r.text << ']';
+}
 
 class RecordReader {
   public:

@@ -142,13 +142,7 @@ TEST(BinaryRecord, ExampleRecordAndEveryShortCapacity) {
     auto r = reader.next();
     ASSERT_TRUE(r);
     EXPECT_TRUE(reader.at_end());
-    EXPECT_EQ(r->thread_num, -1);
-    EXPECT_EQ(r->level, 1);
-    EXPECT_EQ(r->sec, 5);
-    EXPECT_EQ(r->usec, 42u);
-    EXPECT_EQ(r->module, 49);
-    EXPECT_EQ(r->line, 227);
-    EXPECT_EQ(r->file + "|" + r->function + "|" + r->text, "a|f|m");
+    EXPECT_EQ(*r, (Record{-1, 1, 49, 227, 5, 42, "a", "f", "m"}));
 }
 
 // Through the print: records follow each other; one over 1024 bytes is dropped whole.
@@ -170,15 +164,6 @@ TEST(BinaryWriter, RecordsReadBackFieldByField) {
     auto a = reader.next(), c = reader.next();
     ASSERT_TRUE(a && c);
     EXPECT_TRUE(reader.at_end());
-    EXPECT_EQ(sink.bytes.size(), a->text.size() + 7 + 3 + 1 + 48 + 1024);
-    EXPECT_EQ(a->thread_num, 0);
-    EXPECT_EQ(a->text, "nmone 1"); // thread name directly followed by the message
-    EXPECT_EQ(a->file + a->function, "base/afa");
-    EXPECT_EQ(a->module * 10 + a->level, 62);
-    EXPECT_EQ(a->sec * 1000 + a->usec, 5042);
-    EXPECT_EQ(a->line, 10);
-    EXPECT_EQ(c->thread_num, -1);
-    EXPECT_EQ(c->module * 10 + c->level, 631);
-    EXPECT_EQ(c->text, fits);
-    EXPECT_EQ(c->line, 12);
+    EXPECT_EQ(*a, (Record{0, 2, 6, 10, 5, 42, "base/a", "fa", "nmone 1"})); // name, then message
+    EXPECT_EQ(*c, (Record{-1, 1, 63, 12, 5, 42, "base/c", "fc", fits}));
 }
