@@ -1,6 +1,8 @@
 // Where the application lives below the user's home, and the boot hint that picks a slot.
 #include "launcher/install.h"
 
+#include "base/ztc/os/printf.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -34,7 +36,7 @@ SettingsCache settings;
 
 // The slot directory's name: the optional "R" prefix and the decimal slot number.
 void format_slot_name(wchar_t (&out)[kSlotNameChars], bool second_kind, int32_t slot) {
-    if (swprintf(out, kSlotNameChars, L"%ls%d", second_kind ? L"R" : L"", static_cast<int>(slot)) <
+    if (zt_swprintf(out, kSlotNameChars, "%s%d", second_kind ? "R" : "", static_cast<int>(slot)) <
         0) {
         out[0] = 0;
     }

@@ -65,6 +65,14 @@ extern "C" int zt_utf32_to_utf8(const wchar_t **src, const wchar_t *src_end, cha
     int result = ZT_UTF_OK;
     for (; s < src_end; ++s) {
         uint32_t c = static_cast<uint32_t>(*s);
+        if (c < 0x80) {
+            if (d == dst_end) {
+                result = ZT_UTF_NO_ROOM;
+                break;
+            }
+            *d++ = static_cast<char>(c);
+            continue;
+        }
         if (mode == ZT_UTF_STRICT && c >= 0xD800 && c <= 0xDFFF) {
             result = ZT_UTF_INVALID;
             break;
@@ -97,6 +105,14 @@ extern "C" int zt_utf8_to_utf32(const char **src, const char *src_end, wchar_t *
     wchar_t *d = *dst;
     int result = ZT_UTF_OK;
     while (s < end) {
+        if (*s < 0x80) { // most path text is ASCII
+            if (d >= dst_end) {
+                result = ZT_UTF_NO_ROOM;
+                break;
+            }
+            *d++ = *s++;
+            continue;
+        }
         const int len = continuation_count[*s] + 1;
         if (end - s < len) {
             result = ZT_UTF_TRUNCATED;

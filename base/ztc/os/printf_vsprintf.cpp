@@ -1,0 +1,42 @@
+// One call of the engine: per-thread state, the nesting guard, then parsing,
+// numbering and output.
+#include <cerrno>
+
+#include "base/ztc/os/printf_internal.h"
+
+using namespace ztc::printf_engine;
+
+namespace {
+
+// Keeps the thread's count of active calls right on every way out.
+class ActiveCall {
+  public:
+    explicit ActiveCall(int32_t *count) : count_(count), depth_((*count)++) {}
+    ~ActiveCall() { --*count_; }
+    ActiveCall(const ActiveCall &) = delete;
+    ActiveCall &operator=(const ActiveCall &) = delete;
+    int depth() const { return depth_; }
+
+  private:
+    int32_t *count_;
+    int depth_;
+};
+
+} // namespace
+
+extern "C" int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap) {
+    const int saved_errno = errno;
+    if (buf == nullptr) size = 0;
+    if (fmt == nullptr) return write_failure(buf, size, {CHECK_NULL_FORMAT, 0});
+
+    ActiveCall call(thread_recursion_count());
+    if (call.depth() >= MAX_RECURSIVE_CALLS) return write_failure(buf, size, {CHECK_RECURSION, 0});
+
+    Arg *args = thread_arg_tables() + call.depth() * MAX_VARARG_COUNT;
+    ParsedFormat parsed;
+    if (Failure f = parse_format(fmt, args, parsed)) return write_failure(buf, size, f);
+
+    MbsSlot &mbs = thread_mbs_slots()[call.depth()];
+    mbs.fill = 0;
+    return render_format(buf, size, fmt, args, parsed, mbs, saved_errno, ap);
+}

@@ -1,0 +1,170 @@
+// Generated standard formats must give the C library's bytes and results at
+// every interesting buffer size.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/ztc/os/printf.h"
+
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+
+namespace {
+
+enum class Kind { integer, integer64, real, long_real, pointer };
+struct Value {
+    Kind kind;
+    long long integer = 0;
+    long double real = 0;
+    const void *pointer = nullptr;
+};
+
+constexpr size_t MAX_VALUES = 4;
+
+// Calls `fn` with the values as correctly typed variadic arguments.
+template <class Fn, class... Ts>
+void with_values(const std::vector<Value> &values, size_t i, Fn &&fn, Ts... typed) {
+    if constexpr (sizeof...(Ts) < MAX_VALUES) {
+        if (i < values.size()) {
+            const Value &v = values[i];
+            switch (v.kind) {
+            case Kind::integer:
+                return with_values(values, i + 1, fn, typed..., int(v.integer));
+            case Kind::integer64:
+                return with_values(values, i + 1, fn, typed..., v.integer);
+            case Kind::real:
+                return with_values(values, i + 1, fn, typed..., double(v.real));
+            case Kind::long_real:
+                return with_values(values, i + 1, fn, typed..., v.real);
+            case Kind::pointer:
+                return with_values(values, i + 1, fn, typed..., v.pointer);
+            }
+        }
+    }
+    fn(typed...);
+}
+
+class Generator {
+  public:
+    // A format of one to three conversions with literal text between them.
+    std::string format(std::vector<Value> &values) {
+        std::string fmt = literal();
+        for (int n = 1 + pick(3); n > 0 && values.size() < MAX_VALUES; --n) {
+            fmt += conversion(values) + literal();
+        }
+        return fmt;
+    }
+
+  private:
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+    template <class T>
+    T any_of(std::initializer_list<T> items) {
+        return items.begin()[pick(int(items.size()))];
+    }
+
+    std::string literal() {
+        std::string text;
+        for (int n = pick(4); n > 0; --n) text += any_of({"a", " ", "%%", "-", "xyz", "\t", "$"});
+        return text;
+    }
+
+    // A `*` takes a value too, so it is given only while one is left for the conversion.
+    std::string star(std::vector<Value> &values) {
+        if (values.size() + 2 > MAX_VALUES) return "";
+        values.push_back({Kind::integer, pick(40) - 15});
+        return "*";
+    }
+
+    std::string conversion(std::vector<Value> &values) {
+        std::string spec = "%";
+        std::string flags = " #+-0";
+        std::shuffle(flags.begin(), flags.end(), random_);
+        spec += flags.substr(0, size_t(pick(6)) * size_t(pick(2)));
+        if (int w = pick(4); w == 1)
+            spec += std::to_string(1 + pick(30));
+        else if (w == 2)
+            spec += star(values);
+        if (int p = pick(5); p == 1)
+            spec += ".";
+        else if (p == 2)
+            spec += "." + std::to_string(pick(20));
+        else if (p == 3)
+            spec += "." + star(values);
+
+        const char letter = "diouxXeEfgGcsp"[pick(14)];
+        Value value{Kind::integer};
+        if (std::string("di").find(letter) != std::string::npos ||
+            std::string("ouxX").find(letter) != std::string::npos) {
+            const bool is_unsigned = letter != 'd' && letter != 'i';
+            const char *length = is_unsigned ? any_of({"", "h", "hh", "l", "ll", "j", "z"})
+                                             : any_of({"", "h", "hh", "l", "ll", "j", "z", "t"});
+            spec += length;
+            const bool wide =
+                length[0] == 'l' || length[0] == 'j' || length[0] == 'z' || length[0] == 't';
+            value.kind = wide ? Kind::integer64 : Kind::integer;
+            value.integer =
+                wide
+                    ? (long long)std::uniform_int_distribution<unsigned long long>()(random_) >>
+                          pick(64)
+                    : std::uniform_int_distribution<int>(INT32_MIN, INT32_MAX)(random_) >> pick(32);
+        } else if (std::string("eEfgG").find(letter) != std::string::npos) {
+            const bool is_long = pick(3) == 0;
+            spec += is_long ? "L" : "";
+            value.kind = is_long ? Kind::long_real : Kind::real;
+            value.real = any_of<long double>({0.0L, -0.0L, 1.5L, -2.25e-7L, 123456.789L, 1e300L,
+                                              INFINITY, -NAN, 0.1L * pick(1000)});
+        } else if (letter == 'c') {
+            value.integer = 32 + pick(95);
+        } else {
+            value.kind = Kind::pointer;
+            value.pointer =
+                letter == 's'
+                    ? any_of<const void *>({"", "text", "a longer piece of text", nullptr})
+                    : any_of<const void *>({nullptr, (void *)0x1, (void *)0x7fff1234abcd});
+        }
+        values.push_back(value);
+        return spec + letter;
+    }
+
+    std::mt19937 random_{20240611};
+};
+
+// One buffer with guard bytes on both sides.
+struct Guarded {
+    explicit Guarded(size_t size) : size(size), memory(size + 8, '#') {}
+    char *buf() { return size == 0 ? nullptr : memory.data() + 4; }
+    size_t size;
+    std::string memory;
+};
+
+TEST(PrintfDifferential, StandardFormatsMatchTheCLibrary) {
+    Generator generator;
+    for (int n = 0; n < 4000; ++n) {
+        std::vector<Value> values;
+        const std::string fmt = generator.format(values);
+        const int length = [&] {
+            int result = -1;
+            with_values(values, 0,
+                        [&](auto... args) { result = snprintf(nullptr, 0, fmt.c_str(), args...); });
+            return result;
+        }();
+        ASSERT_GE(length, 0) << fmt;
+        const size_t len = size_t(length);
+        for (size_t size : {size_t{0}, size_t{1}, len / 2, len, len + 1, len + 40}) {
+            Guarded theirs(size), ours(size);
+            int their_result = 0, our_result = 0;
+            with_values(values, 0, [&](auto... args) {
+                their_result = snprintf(theirs.buf(), size, fmt.c_str(), args...);
+                our_result = zt_snprintf(ours.buf(), size, fmt.c_str(), args...);
+            });
+            ASSERT_EQ(our_result, their_result) << '"' << fmt << "\" size " << size;
+            ASSERT_EQ(ours.memory, theirs.memory) << '"' << fmt << "\" size " << size;
+        }
+    }
+}
+
+} // namespace
