@@ -104,9 +104,10 @@ TEST_F(LauncherSoak, TwoThousandRestartsGrowNeitherDescriptorsNorMemoryNorZombie
     EXPECT_EQ(s[1].fds, s[0].fds) << "descriptors leak across restarts";
     // A sanitizer's own bookkeeping grows the resident set; its leak check at the
     // launcher's exit (status 0 above) stands in for this one there.
-    if (!under_sanitizer)
+    if (!under_sanitizer) {
         EXPECT_LT(s[1].rss - s[0].rss, 256) << "resident memory grew by " << s[1].rss - s[0].rss
                                             << " kB over " << restarts - 51 << " restarts";
+    }
     for (const auto &sample : s)
         EXPECT_EQ(sample.children, sample.self) << "the launcher holds an unreaped child";
 }
