@@ -1,8 +1,11 @@
 // Linked against the plain libztc.a with -pthread only: the start-up must have run before main.
 #include <pthread.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "base/ztc/debug/debug.h"
+#include "base/ztc/os/printf.h"
+#include "base/ztc/time/time.h"
 
 static void *ask_number(void *out) {
     *static_cast<int *>(out) = debug_get_thread_num();
@@ -19,6 +22,15 @@ int main() {
     int initial = debug_get_thread_num();
     if (worker != 0 || initial != -1) {
         fprintf(stderr, "start-up did not run: worker %d, initial thread %d\n", worker, initial);
+        return 1;
+    }
+    // The standard extensions were registered, in their order, before the numbering.
+    const error_code_t code = ERROR_OUT_OF_MEMORY;
+    zt_time_t ticks = 1234567;
+    char text[64];
+    zt_snprintf(text, sizeof text, "%p{error} %p{zt_reltime_pretty}", &code, &ticks);
+    if (strncmp(text, "[4]Out of memory ", 17) != 0 || strstr(text, "{") != nullptr) {
+        fprintf(stderr, "standard extensions missing: %s\n", text);
         return 1;
     }
     return 0;
