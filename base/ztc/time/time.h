@@ -39,7 +39,8 @@ void time_internal_debug_time(struct timeval *tv);
  *
  * The most negative zt_time_t prints as its exact magnitude, 2^63 ticks, with the sign: at
  * 1000 ticks per microsecond "-106751d 23:47" and "minus 292 years".
- * A null value pointer gives "(null)". A tick rate of 0 or below is outside the clock's domain: the text is "bad clock rate". */
+ * A null value pointer gives "(null)". A tick rate of 0 or below is outside the clock's domain: the
+ * text is "bad clock rate". */
 int zt_printf_cb_zt_dur_us(const void *value, char *buf, size_t size);
 int zt_printf_cb_zt_dur_ms(const void *value, char *buf, size_t size);
 int zt_printf_cb_zt_dur_secs(const void *value, char *buf, size_t size);
