@@ -1,5 +1,6 @@
 #include "base/ztc/time/time.h"
 
+#include <stdint.h>
 #include <time.h>
 
 extern "C" {
@@ -17,7 +18,16 @@ zt_time_t time_internal_read_monotonic(void) {
     const int64_t rate = time_internal_clock_mhz;
     // The default rate is nanoseconds: skip the multiply and divide.
     if (rate == 1000) return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
-    return rate * int64_t{ts.tv_sec} * 1000000 + (rate * int64_t{ts.tv_nsec}) / 1000;
+    // In 128 bits: rate times seconds is below 2^126 for any rate. A reading beyond 64 bits
+    // (only at huge rates) stays at the end of the range instead of wrapping around.
+    const __int128 per_second = __int128{rate} * ts.tv_sec;
+    constexpr __int128 limit = __int128{INT64_MAX} / 1000000 + 1;
+    if (per_second >= limit) return INT64_MAX;
+    if (per_second <= -limit) return INT64_MIN;
+    const __int128 ticks = per_second * 1000000 + __int128{rate} * ts.tv_nsec / 1000;
+    if (ticks > INT64_MAX) return INT64_MAX;
+    if (ticks < INT64_MIN) return INT64_MIN;
+    return static_cast<zt_time_t>(ticks);
 }
 
 void time_internal_debug_time(struct timeval *tv) {

@@ -19,7 +19,8 @@ extern zt_time_t (*time_internal_clock_source)(void);
 
 /* One call through time_internal_clock_source. */
 zt_time_t zt_time_now(void);
-/* CLOCK_MONOTONIC in ticks: the default clock source. */
+/* CLOCK_MONOTONIC in ticks: the default clock source. A reading that would not fit in 64 bits
+ * (only at enormous rates) gives INT64_MAX. */
 zt_time_t time_internal_read_monotonic(void);
 /* zt_time_now() as seconds and microseconds (from the monotonic origin, not the epoch). */
 void time_internal_debug_time(struct timeval *tv);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <ctime>
 
 #include <gtest/gtest.h>
@@ -16,15 +17,17 @@ int64_t monotonic_ns() {
 // The reading lies between two direct readings of the same clock, scaled to the rate.
 TEST(MonotonicReading, ConvertsAtEachRate) {
     const int64_t saved = time_internal_clock_mhz;
-    for (int64_t rate : {int64_t{1000}, int64_t{1}, int64_t{27}, int64_t{2000}}) {
+    // The two largest rates put the reading past 64 bits: it stays at the end of the range.
+    for (int64_t rate :
+         {int64_t{1000}, int64_t{1}, int64_t{27}, int64_t{2000}, INT64_MAX / 1000, INT64_MAX}) {
         SCOPED_TRACE(rate);
         time_internal_clock_mhz = rate;
         const int64_t before = monotonic_ns();
         const zt_time_t reading = time_internal_read_monotonic();
         const int64_t after = monotonic_ns();
         // ticks = rate * ns / 1000, up to one tick of truncation.
-        const __int128 low = __int128{before} * rate / 1000 - 1;
-        const __int128 high = __int128{after} * rate / 1000 + 1;
+        const __int128 low = std::min<__int128>(__int128{before} * rate / 1000 - 1, INT64_MAX);
+        const __int128 high = std::min<__int128>(__int128{after} * rate / 1000 + 1, INT64_MAX);
         EXPECT_GE(__int128{reading}, low);
         EXPECT_LE(__int128{reading}, high);
     }
