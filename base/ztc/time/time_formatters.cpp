@@ -46,17 +46,24 @@ int compact(const void *value, char *buf, size_t size) {
 
 enum class distance_form { compact, worded };
 
+// Every text of the distance formatters, also the fallbacks, reports the length left in buf.
+int length_in(const char *buf) {
+    return static_cast<int>(strlen(buf));
+}
+
 int distance_from_now(const void *value, char *buf, size_t size, distance_form form) {
     if (size == 0) return 0;
-    if (!value) return write_null_value(buf, size);
+    if (!value) {
+        write_null_value(buf, size);
+        return length_in(buf);
+    }
     const zt_time_t t = read_value(value);
     const zt_time_t now = zt_time_now();
-    if (t == now) {
-        snprintf(buf, size, "now");
-        return static_cast<int>(strlen(buf));
-    }
     const uint64_t rate = current_rate();
-    if (rate == 0) return write_bad_rate(buf, size);
+    if (t == now || rate == 0) {
+        snprintf(buf, size, "%s", t == now ? "now" : bad_rate_text);
+        return length_in(buf);
+    }
     // Unsigned difference: exact for any two time points.
     const bool past = t < now;
     const uint64_t distance = past ? static_cast<uint64_t>(now) - static_cast<uint64_t>(t)

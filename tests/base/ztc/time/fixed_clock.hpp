@@ -1,4 +1,5 @@
-// Fixes "now" and the tick rate for one test, restoring both afterwards.
+// Fixes "now" and the tick rate for one test, restoring both afterwards, and counts the reads
+// of "now".
 #ifndef TESTS_BASE_ZTC_TIME_FIXED_CLOCK_HPP
 #define TESTS_BASE_ZTC_TIME_FIXED_CLOCK_HPP
 
@@ -7,28 +8,27 @@
 namespace ztc_test {
 
 inline zt_time_t fixed_now = 0;
-inline zt_time_t read_fixed_now() {
-    return fixed_now;
-}
+inline int clock_reads = 0;
 
 class fixed_clock {
   public:
-    explicit fixed_clock(int64_t rate, zt_time_t now = 0)
-        : saved_rate_(time_internal_clock_mhz), saved_source_(time_internal_clock_source) {
+    explicit fixed_clock(int64_t rate, zt_time_t now = 0) {
         time_internal_clock_mhz = rate;
         fixed_now = now;
-        time_internal_clock_source = read_fixed_now;
+        clock_reads = 0;
+        time_internal_clock_source = [] {
+            ++clock_reads;
+            return fixed_now;
+        };
     }
     ~fixed_clock() {
         time_internal_clock_mhz = saved_rate_;
         time_internal_clock_source = saved_source_;
     }
-    fixed_clock(const fixed_clock &) = delete;
-    fixed_clock &operator=(const fixed_clock &) = delete;
 
   private:
-    int64_t saved_rate_;
-    zt_time_t (*saved_source_)(void);
+    int64_t saved_rate_ = time_internal_clock_mhz;
+    zt_time_t (*saved_source_)(void) = time_internal_clock_source;
 };
 
 } // namespace ztc_test
