@@ -1,117 +1,153 @@
-#include <array>
 #include <cstring>
 #include <string>
 #include <sys/time.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/ztc/error.h"
 #include "base/ztc/extensions.h"
 #include "tests/base/ztc/guarded_buffer.hpp"
 
 namespace {
 
-using ztc_test::full_text;
+struct error_case {
+    error_code_t code;
+    const char *message;
+};
 
-TEST(MacAddress, UpperCaseHexInMemoryOrder) {
-    const unsigned char cases[][6] = {{0x00, 0x1A, 0x2B, 0x0C, 0x0D, 0xEF},
-                                      {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-                                      {0, 0, 0, 0, 0, 1}};
-    const char *texts[] = {"00:1A:2B:0C:0D:EF", "FF:FF:FF:FF:FF:FF", "00:00:00:00:00:01"};
-    for (size_t i = 0; i < 3; ++i) {
-        ztc_test::expect_text("mac_address", zt_printf_cb_mac_address, cases[i], texts[i]);
-        EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_mac_address, cases[i]));
+const error_case error_cases[] = {
+    {ERROR_SUCCESS, "Success"},
+    {ERROR_UNKNOWN, "Unknown error"},
+    {ERROR_INVALID_ARGUMENT, "Invalid argument"},
+    {ERROR_NOT_SUPPORTED, "Operation not supported"},
+    {ERROR_OUT_OF_MEMORY, "Out of memory"},
+    {ERROR_INSUFFICIENT_RESOURCES, "Insufficient resources"},
+    {ERROR_NOT_ALLOWED, "Not allowed"},
+    {ERROR_NOT_FOUND, "Not found"},
+    {ERROR_NOT_CONNECTED, "Not connected"},
+    {ERROR_END_OF_FILE, "End of file"},
+    {ERROR_IO, "I/O error"},
+    {ERROR_IN_USE, "Already in use"},
+    {ERROR_TRY_AGAIN, "Try again"},
+    {ERROR_SYNTAX, "Syntax error"},
+    {ERROR_NO_DATA, "No data available"},
+    {ERROR_NO_DATA_NOW, "No data available right now"},
+    {ERROR_INTRA_FRAME_NEEDED, "Intra frame needed"},
+    {ERROR_SEQUENCE_GAP, "Gap in sequence numbers"},
+    {ERROR_OLD_SEQUENCE, "Old sequence number"},
+    {ERROR_TIMEOUT, "Timeout"},
+    {ERROR_SYNCHRONISATION, "Synchronisation error"},
+    {ERROR_VERSION_MISMATCH, "Version mismatch"},
+    {ERROR_UNSUPPORTED, "Not support"},
+    {ERROR_ALREADY_EXISTS, "Already exists"},
+    {ERROR_CANCELLED, "Cancelled"},
+    {ERROR_AUTHENTICATION, "Authentication failure"},
+    {ERROR_NOT_OPENED, "Not opened"},
+    {27, "Invalid error code 27"},
+    {ERROR_NOT_INITIALISED, "Not initialised"},
+    {ERROR_PLAYBACK, "Playback error"},
+    {ERROR_RECORDING, "Recording error"},
+    {ERROR_TRUNCATED, "Truncated"},
+    {ERROR_WRONG_TYPE, "Wrong type"},
+    {ERROR_OVERFLOW, "Overflow"},
+    // Out of range, either side, never indexes past the table.
+    {34, "Invalid error code"},
+    {35, "Invalid error code"},
+    {100, "Invalid error code"},
+    {-1, "Invalid error code"},
+    {INT32_MIN, "Invalid error code"},
+};
+
+TEST(ErrorCodes, MessageAndFormattedText) {
+    for (const auto &c : error_cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_STREQ(zt_error_message(c.code), c.message);
+        const std::string want = "[" + std::to_string(c.code) + "]" + c.message;
+        ztc_test::expect_text("error", zt_printf_cb_error_code_t, &c.code, want);
+        EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_error_code_t, &c.code));
     }
 }
 
-constexpr uint32_t fw_word(uint32_t type, uint32_t flag, uint32_t major, uint32_t minor,
-                           uint32_t patch, uint32_t build) {
-    return type << 29 | flag << 28 | major << 23 | minor << 16 | patch << 8 | build;
+using bytes = std::vector<unsigned char>;
+
+template <typename T>
+bytes bytes_of(const T &value) {
+    bytes b(sizeof value);
+    memcpy(b.data(), &value, sizeof value);
+    return b;
 }
 
-TEST(FirmwareVersion, FieldsTypeLettersAndFlag) {
-    const struct {
-        uint32_t word;
-        const char *text;
-    } cases[] = {
-        {fw_word(7, 0, 1, 2, 3, 4), "1.2.3"},
-        {fw_word(7, 1, 1, 2, 3, 4), "1.2.3U"},
-        {fw_word(0, 0, 1, 2, 3, 4), "1.2.3d4"},
-        {fw_word(1, 1, 1, 2, 3, 4), "1.2.3a4U"},
-        {fw_word(2, 0, 1, 2, 3, 4), "1.2.3b4"},
-        {fw_word(3, 0, 1, 2, 3, 4), "1.2.3rc4"},
-        {fw_word(4, 0, 1, 2, 3, 4), "1.2.3??4"},
-        {fw_word(5, 0, 1, 2, 3, 4), "1.2.3??4"},
-        {fw_word(6, 1, 1, 2, 3, 4), "1.2.3??4U"},
-        {fw_word(0, 0, 31, 127, 255, 255), "31.127.255d255"},
-        {0, "0.0.0d0"},
-        {0xFFFFFFFF, "31.127.255U"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
-        ztc_test::expect_text("fw", zt_printf_cb_fw, &c.word, c.text);
-        EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_fw, &c.word));
+bytes fw(uint32_t type, uint32_t flag, uint32_t major, uint32_t minor, uint32_t patch,
+         uint32_t build) {
+    return bytes_of(type << 29 | flag << 28 | major << 23 | minor << 16 | patch << 8 | build);
+}
+
+struct formatter_cases {
+    const char *name; // null: reached only by a direct call
+    zt_printf_cb cb;
+    std::vector<std::pair<bytes, const char *>> rows;
+};
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "numbers below are little-endian");
+
+const formatter_cases value_cases[] = {
+    {"ip", zt_printf_cb_ip, {{{10, 0, 0, 255}, "10.0.0.255"}, {{0, 0, 0, 0}, "0.0.0.0"}}},
+    {"mac_address",
+     zt_printf_cb_mac_address,
+     {{{0x00, 0x1A, 0x2B, 0x0C, 0x0D, 0xEF}, "00:1A:2B:0C:0D:EF"}}},
+    {"fw",
+     zt_printf_cb_fw,
+     {{fw(7, 0, 1, 2, 3, 4), "1.2.3"},
+      {fw(7, 1, 1, 2, 3, 4), "1.2.3U"},
+      {fw(0, 0, 1, 2, 3, 4), "1.2.3d4"},
+      {fw(1, 1, 1, 2, 3, 4), "1.2.3a4U"},
+      {fw(2, 0, 1, 2, 3, 4), "1.2.3b4"},
+      {fw(3, 0, 1, 2, 3, 4), "1.2.3rc4"},
+      {fw(4, 0, 1, 2, 3, 4), "1.2.3??4"},
+      {fw(6, 1, 1, 2, 3, 4), "1.2.3??4U"},
+      {fw(0, 0, 31, 127, 255, 255), "31.127.255d255"},
+      {bytes_of(uint32_t{0}), "0.0.0d0"},
+      {bytes_of(uint32_t{0xFFFFFFFF}), "31.127.255U"}}},
+    {"four_char_code",
+     zt_printf_cb_four_char_code,
+     {{{'a', 'b', 'c', 'd'}, "'abcd'"},
+      {{' ', ' ', ' ', ' '}, "'    '"},
+      {{'~', '~', '~', '~'}, "'~~~~'"},
+      {{0x61, 0x62, 0x01, 0x64}, "1677812321"},
+      {{0xFF, 0xFF, 0xFF, 0xFF}, "4294967295"},
+      {{'a', 'b', 'c', 0x7F}, "2137219681"},
+      {{'a', 'b', 'c', 0x80}, "2153996897"},
+      {{0x1F, 'b', 'c', 'd'}, "1684234783"}}},
+    // Longer than a registry name may be.
+    {nullptr,
+     zt_printf_cb_signed_four_char_code,
+     {{{'a', 'b', 'c', 'd'}, "'abcd'"},
+      {{0xFF, 0xFF, 0xFF, 0xFF}, "-1"},
+      {{'a', 'b', 'c', 0x80}, "-2140970399"}}},
+    {"timeval",
+     zt_printf_cb_timeval,
+     {{bytes_of(timeval{12, 34}), "12.000034"},
+      {bytes_of(timeval{0, 999999}), "0.999999"},
+      // Both fields are taken as 32-bit ints.
+      {bytes_of(timeval{(1L << 32) + 7, 0}), "7.000000"}}},
+    {"ignore", zt_printf_cb_ignore, {{{}, ""}}},
+};
+
+TEST(ValueFormatters, TextsByCallAndByName) {
+    for (const auto &f : value_cases) {
+        for (const auto &[value, text] : f.rows) {
+            SCOPED_TRACE(text);
+            if (f.name)
+                ztc_test::expect_text(f.name, f.cb, value.data(), text);
+            else
+                EXPECT_EQ(ztc_test::full_text(f.cb, value.data()), text);
+            EXPECT_TRUE(ztc_test::cuts_cleanly(f.cb, value.data()));
+        }
+        // A null value is not read; "ignore" never reads it.
+        const char *want = f.cb == zt_printf_cb_ignore ? "" : "(null)";
+        EXPECT_EQ(ztc_test::full_text(f.cb, nullptr), want);
     }
-}
-
-TEST(FourCharCode, QuotedWhenPrintableElseNumber) {
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "numbers below are little-endian");
-    const struct {
-        std::array<unsigned char, 4> bytes;
-        const char *unsigned_text, *signed_text;
-    } cases[] = {
-        {{'a', 'b', 'c', 'd'}, "'abcd'", "'abcd'"},
-        {{' ', ' ', ' ', ' '}, "'    '", "'    '"},
-        {{'~', '~', '~', '~'}, "'~~~~'", "'~~~~'"},
-        {{0x61, 0x62, 0x01, 0x64}, "1677812321", "1677812321"},
-        {{0xFF, 0xFF, 0xFF, 0xFF}, "4294967295", "-1"},
-        {{'a', 'b', 'c', 0x7F}, "2137219681", "2137219681"},
-        {{'a', 'b', 'c', 0x80}, "2153996897", "-2140970399"},
-        {{0x1F, 'b', 'c', 'd'}, "1684234783", "1684234783"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.unsigned_text);
-        ztc_test::expect_text("four_char_code", zt_printf_cb_four_char_code, c.bytes.data(),
-                              c.unsigned_text);
-        EXPECT_EQ(full_text(zt_printf_cb_signed_four_char_code, c.bytes.data()), c.signed_text);
-        EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_four_char_code, c.bytes.data()));
-        EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_signed_four_char_code, c.bytes.data()));
-    }
-}
-
-TEST(Timeval, SecondsAndPaddedMicroseconds) {
-    const struct {
-        timeval tv;
-        const char *text;
-    } cases[] = {
-        {{12, 34}, "12.000034"},
-        {{0, 999999}, "0.999999"},
-        {{1700000000, 0}, "1700000000.000000"},
-        // Both fields are taken as 32-bit ints.
-        {{(1L << 32) + 7, 0}, "7.000000"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
-        ztc_test::expect_text("timeval", zt_printf_cb_timeval, &c.tv, c.text);
-        EXPECT_TRUE(ztc_test::cuts_cleanly(zt_printf_cb_timeval, &c.tv));
-    }
-    ztc_test::expect_text("timeval", zt_printf_cb_timeval, nullptr, "(null)");
-}
-
-TEST(Ignore, EmptyTextWithoutReadingTheValue) {
-    EXPECT_TRUE(ztc_test::call_guarded(zt_printf_cb_ignore, nullptr, 0).untouched);
-    const auto out = ztc_test::call_guarded(zt_printf_cb_ignore, nullptr, 4);
-    EXPECT_TRUE(out.terminated);
-    EXPECT_EQ(out.text, "");
-    EXPECT_EQ(out.result, 0);
-    EXPECT_EQ(ztc_test::by_name("ignore", nullptr), "");
-}
-
-TEST(NullValue, EveryValueFormatterDeclinesToRead) {
-    for (zt_printf_cb cb : {zt_printf_cb_error_code_t, zt_printf_cb_ip, zt_printf_cb_sockaddr,
-                            zt_printf_cb_zt_sock_addr_ip, zt_printf_cb_zt_sock_addr_port,
-                            zt_printf_cb_mac_address, zt_printf_cb_fw, zt_printf_cb_four_char_code,
-                            zt_printf_cb_signed_four_char_code, zt_printf_cb_timeval})
-        EXPECT_EQ(full_text(cb, nullptr), "(null)");
 }
 
 } // namespace
