@@ -1,4 +1,5 @@
 // What the start-up registration leaves in the registry.
+#include <cstdio>
 #include <sstream>
 #include <string>
 
@@ -31,6 +32,12 @@ TEST(StartupRegistration, TwentyOneSlotsInOrderAndElevenFree) {
     const std::string text = ztc_test::by_name("signed_four_char_code", bytes);
     EXPECT_NE(text.find("{signed_four_char_code}"), std::string::npos) << text;
     EXPECT_EQ(text.find("-1"), std::string::npos) << text;
+    // A standard name registered again keeps reaching its first slot.
+    const zt_printf_cb other = [](const void *, char *buf, size_t size) {
+        return snprintf(buf, size, "x");
+    };
+    EXPECT_EQ(zt_printf_register("ip", other), ERROR_SUCCESS);
+    EXPECT_EQ(ztc_test::by_name("ip", bytes), "255.255.255.255");
 }
 
 } // namespace

@@ -48,13 +48,6 @@ inline std::string by_name(const std::string &name, const void *value) {
     return buf;
 }
 
-// The same text by direct call and by name.
-inline void expect_text(const char *name, zt_printf_cb cb, const void *value,
-                        const std::string &want) {
-    EXPECT_EQ(full_text(cb, value), want) << name << " by direct call";
-    EXPECT_EQ(by_name(name, value), want) << "%p{" << name << "}";
-}
-
 // What a formatter returns for a text cut short (sizes from 1 up).
 enum class result_rule { full_length, length_in_buffer, unchecked };
 
@@ -82,6 +75,16 @@ inline ::testing::AssertionResult cuts_cleanly(zt_printf_cb cb, const void *valu
     for (size_t size = 0; size <= full.size() + 1; ++size)
         if (auto cut = cuts_at(cb, value, size, full, rule); !cut) return cut;
     return ::testing::AssertionSuccess();
+}
+
+// The text by direct call and by name (unless name is null), and cut cleanly at every size.
+inline void expect_text(const char *name, zt_printf_cb cb, const void *value,
+                        const std::string &want, result_rule rule = result_rule::full_length) {
+    EXPECT_EQ(full_text(cb, value), want) << (name ? name : "") << " by direct call";
+    if (name) {
+        EXPECT_EQ(by_name(name, value), want) << "%p{" << name << "}";
+    }
+    EXPECT_TRUE(cuts_cleanly(cb, value, rule)) << (name ? name : "");
 }
 
 } // namespace ztc_test
