@@ -47,7 +47,8 @@ int zt_printf_cb_sockaddr(const void *value, char *buf, size_t size);
 /* "zt_sock_addr": address with ":port" unless the port is 0; "NULL" for a null pointer,
  * "INVALID" for a record that is not valid. IPv6 prints eight groups of four hex digits. */
 int zt_printf_cb_zt_sock_addr(const void *value, char *buf, size_t size);
-/* "zt_sock_addr:ip": the address alone; "null" for a family without an address. */
+/* "zt_sock_addr:ip": the address alone; "null" for a family without an address. An IPv6 text
+ * cut short returns the length of the groups begun, not of the complete text. */
 int zt_printf_cb_zt_sock_addr_ip(const void *value, char *buf, size_t size);
 /* "zt_sock_addr:port": the host-order port in decimal. */
 int zt_printf_cb_zt_sock_addr_port(const void *value, char *buf, size_t size);
