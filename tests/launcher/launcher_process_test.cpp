@@ -334,7 +334,7 @@ TEST_F(LaunchLoop, ApplicationStartsWithTheLaunchersMaskAndIgnoredSignals) {
     };
     const Case cases[] = {
         {{}, {}},
-        {{SIGUSR1}, {SIGHUP}},
+        {{SIGUSR1}, {SIGHUP, SIGCHLD}},
         {{SIGTERM, SIGUSR2}, {SIGINT, SIGPIPE}},
         {{SIGINT}, {SIGTERM}},
     };
