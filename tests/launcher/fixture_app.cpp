@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -54,11 +54,7 @@ std::string status_field(const std::string &file, const char *name) {
 
 std::string sample_launcher() {
     const std::string proc = "/proc/" + std::to_string(getppid());
-    int fds = 0;
-    if (DIR *d = opendir((proc + "/fd").c_str())) {
-        while (const dirent *e = readdir(d)) fds += e->d_name[0] != '.';
-        closedir(d);
-    }
+    const auto fds = std::distance(std::filesystem::directory_iterator(proc + "/fd"), {});
     std::string children;
     std::getline(std::ifstream(proc + "/task/" + std::to_string(getppid()) + "/children"),
                  children);
@@ -85,15 +81,12 @@ void write_hint(const std::string &path, int32_t slot) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(fields), 8);
 }
 
+// Installed for SIGTERM and SIGINT only.
 extern "C" void on_signal(int sig) {
-    char note[16] = "signal ";
-    size_t n = 7;
-    if (sig >= 10) note[n++] = static_cast<char>('0' + sig / 10);
-    note[n++] = static_cast<char>('0' + sig % 10);
-    note[n++] = '\n';
+    const char *note = sig == SIGTERM ? "signal 15\n" : "signal 2\n";
     const int fd = open(log_path, O_WRONLY | O_APPEND);
     if (fd >= 0) {
-        if (write(fd, note, n) < 0) _exit(3);
+        if (write(fd, note, strlen(note)) < 0) _exit(3);
         close(fd);
     }
     if (end_on_signal) _exit(0);
