@@ -26,6 +26,7 @@ volatile sig_atomic_t child_pid = 0;
 struct StartState {
     sigset_t mask;
     std::array<struct sigaction, kForwardedSignals.size()> actions;
+    struct sigaction child_ended;
 };
 
 extern "C" void forward_signal(int sig) {
@@ -72,6 +73,12 @@ StartState install_forwarding() {
     for (size_t i = 0; i < kForwardedSignals.size(); ++i) {
         sigaction(kForwardedSignals[i], &action, &start.actions[i]);
     }
+    // An inherited SIGCHLD ignore would let the kernel reap the child behind our
+    // back: the wait would fail and child_pid would name a pid free for reuse.
+    struct sigaction child_default = {};
+    child_default.sa_handler = SIG_DFL;
+    sigemptyset(&child_default.sa_mask);
+    sigaction(SIGCHLD, &child_default, &start.child_ended);
     return start;
 }
 
@@ -82,6 +89,7 @@ StartState install_forwarding() {
     for (size_t i = 0; i < kForwardedSignals.size(); ++i) {
         sigaction(kForwardedSignals[i], &start.actions[i], nullptr);
     }
+    sigaction(SIGCHLD, &start.child_ended, nullptr);
     sigprocmask(SIG_SETMASK, &start.mask, nullptr);
 
     std::array<char *, kArgSlots> args{};

@@ -2,10 +2,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -14,43 +12,16 @@
 namespace harness {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int ms_left(Clock::time_point end) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// Drains the given pipes until all reach end of file or the deadline passes.
-bool drain(std::vector<std::pair<int, std::string *>> pipes, Clock::time_point end) {
-    while (!pipes.empty()) {
-        std::vector<pollfd> fds;
-        for (auto &p : pipes) fds.push_back({p.first, POLLIN, 0});
-        const int left = ms_left(end);
-        if (left == 0) return false;
-        if (poll(fds.data(), fds.size(), left) < 0 && errno != EINTR) return false;
-        for (size_t i = fds.size(); i-- > 0;) {
-            if (fds[i].revents == 0) continue;
-            char buf[4096];
-            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                pipes[i].second->append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                pipes.erase(pipes.begin() + static_cast<std::ptrdiff_t>(i));
-            }
-        }
-    }
-    return true;
-}
-
 // Waits for pid until the deadline; kills it when the deadline passes.
-void finish(pid_t pid, Clock::time_point end, Outcome &outcome) {
+Outcome finish(pid_t pid, std::chrono::milliseconds deadline) {
+    Outcome outcome;
+    const auto end = std::chrono::steady_clock::now() + deadline;
     int status = 0;
     for (;;) {
         const pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid) break;
-        if (r < 0 && errno != EINTR) return;
-        if (ms_left(end) == 0) {
+        if (r < 0 && errno != EINTR) return outcome;
+        if (std::chrono::steady_clock::now() >= end) {
             outcome.timed_out = true;
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -60,48 +31,54 @@ void finish(pid_t pid, Clock::time_point end, Outcome &outcome) {
     }
     if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) outcome.term_signal = WTERMSIG(status);
+    return outcome;
 }
 
-void write_all(int fd, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n <= 0 && errno != EINTR) return;
-        if (n > 0) done += static_cast<size_t>(n);
-    }
+std::string contents(FILE *file) {
+    std::string text;
+    rewind(file);
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, file)) > 0;) text.append(buf, n);
+    fclose(file);
+    return text;
+}
+
+// What is in the pipe now; a grandchild that still holds it open cannot stall us.
+std::string drain(int fd) {
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return text;
 }
 
 } // namespace
 
-Outcome run_forked(const std::function<std::string()> &fn, std::chrono::milliseconds deadline) {
-    int out[2], res[2];
-    if (pipe(out) != 0 || pipe(res) != 0) return {};
+Outcome run_forked(const std::function<std::string()> &fn) {
+    FILE *out = tmpfile();
+    FILE *result = tmpfile();
+    if (out == nullptr || result == nullptr) return {};
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        close(res[0]);
-        const std::string result = fn();
+        dup2(fileno(out), STDOUT_FILENO);
+        const std::string text = fn();
         fflush(stdout);
-        write_all(res[1], result);
+        fwrite(text.data(), 1, text.size(), result);
+        fflush(result);
         _exit(0);
     }
-    close(out[1]);
-    close(res[1]);
-    Outcome outcome;
-    const auto end = Clock::now() + deadline;
-    drain({{out[0], &outcome.out}, {res[0], &outcome.result}}, end);
-    close(out[0]);
-    close(res[0]);
-    if (pid > 0) finish(pid, end, outcome);
+    Outcome outcome = pid > 0 ? finish(pid, kDeadline) : Outcome{};
+    outcome.out = contents(out);
+    outcome.result = contents(result);
     return outcome;
 }
 
-Process::Process(const SpawnOptions &options) : stdout_file_(options.stdout_file) {
-    int out[2] = {-1, -1};
-    if (stdout_file_.empty() && pipe2(out, O_CLOEXEC) != 0) return;
+Process::Process(const SpawnOptions &options) {
+    int fds[2] = {-1, -1};
+    if (options.stdout_pipe ? pipe2(fds, O_CLOEXEC) != 0 : (out_file_ = tmpfile()) == nullptr)
+        return;
     std::vector<char *> argv, envp;
     for (const auto &a : options.argv) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -111,10 +88,9 @@ Process::Process(const SpawnOptions &options) : stdout_file_(options.stdout_file
     fflush(stdout);
     pid_ = fork();
     if (pid_ == 0) {
-        int fd = out[1];
-        if (!stdout_file_.empty())
-            fd = open(stdout_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int fd = options.stdout_pipe ? fds[1] : fileno(out_file_);
         dup2(fd, STDOUT_FILENO);
+        close(fd);
         for (int sig = 1; sig < NSIG; ++sig) {
             if (sig != SIGKILL && sig != SIGSTOP) ::signal(sig, SIG_DFL);
         }
@@ -126,41 +102,38 @@ Process::Process(const SpawnOptions &options) : stdout_file_(options.stdout_file
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
-    if (out[1] >= 0) close(out[1]);
-    out_fd_ = out[0];
+    if (fds[1] >= 0) close(fds[1]);
+    pipe_fd_ = fds[0];
 }
 
 Process::~Process() {
-    if (pid_ > 0 && !reaped_) {
+    if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_fd_ >= 0) close(out_fd_);
+    if (pipe_fd_ >= 0) close(pipe_fd_);
+    if (out_file_ != nullptr) fclose(out_file_);
 }
 
 void Process::signal(int sig) const {
-    if (pid_ > 0 && !reaped_) kill(pid_, sig);
+    if (pid_ > 0) kill(pid_, sig);
 }
 
 Outcome Process::wait(std::chrono::milliseconds deadline) {
-    Outcome outcome;
-    if (pid_ <= 0 || reaped_) return outcome;
-    const auto end = Clock::now() + deadline;
-    if (out_fd_ >= 0) {
-        drain({{out_fd_, &outcome.out}}, end);
-        close(out_fd_);
-        out_fd_ = -1;
-    }
-    finish(pid_, end, outcome);
-    reaped_ = true;
-    if (!stdout_file_.empty()) outcome.out = read_file(stdout_file_);
+    if (pid_ <= 0) return {};
+    Outcome outcome = finish(pid_, deadline);
+    pid_ = -1;
+    if (pipe_fd_ >= 0) outcome.out = drain(pipe_fd_);
+    if (out_file_ != nullptr) outcome.out = contents(out_file_);
+    pipe_fd_ = -1;
+    out_file_ = nullptr;
     return outcome;
 }
 
 bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds deadline) {
-    const auto end = Clock::now() + deadline;
+    const auto end = std::chrono::steady_clock::now() + deadline;
     while (!cond()) {
-        if (Clock::now() >= end) return false;
+        if (std::chrono::steady_clock::now() >= end) return false;
         std::this_thread::sleep_for(2ms);
     }
     return true;

@@ -3,6 +3,7 @@
 #define VANTLE_TESTS_PROCESS_HARNESS_H
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -23,13 +24,12 @@ struct Outcome {
 
 // Runs fn in a forked child with standard output captured; fn's text comes back in
 // Outcome::result. The child never returns into the test framework.
-Outcome run_forked(const std::function<std::string()> &fn,
-                   std::chrono::milliseconds deadline = kDeadline);
+Outcome run_forked(const std::function<std::string()> &fn);
 
 struct SpawnOptions {
     std::vector<std::string> argv;
     std::vector<std::string> env; // the whole environment, "NAME=value"
-    std::string stdout_file;      // empty: a pipe
+    bool stdout_pipe = false;     // a pipe (read once the program ended) instead of a file
     std::vector<int> blocked;     // the signal mask it starts with
     std::vector<int> ignored;     // signals it starts ignoring; all others default
 };
@@ -49,9 +49,8 @@ class Process {
 
   private:
     pid_t pid_ = -1;
-    int out_fd_ = -1;
-    std::string stdout_file_;
-    bool reaped_ = false;
+    int pipe_fd_ = -1;
+    FILE *out_file_ = nullptr;
 };
 
 // Polls cond until it holds or the deadline passes.
