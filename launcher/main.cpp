@@ -22,11 +22,25 @@ constexpr std::array kForwardedSignals = {SIGTERM, SIGINT};
 // and only while the forwarded signals are blocked.
 volatile sig_atomic_t child_pid = 0;
 
+// Dispositions the launcher needs for itself, whatever it was started with.
+struct OwnDisposition {
+    int sig;
+    bool ignore;
+};
+constexpr std::array kOwnDispositions = {
+    // An inherited SIGCHLD ignore would let the kernel reap the child behind our
+    // back: the wait would fail and child_pid would name a pid free for reuse.
+    OwnDisposition{SIGCHLD, false},
+    // A reader of standard output that goes away must not end the launcher and
+    // leave the application running unsupervised.
+    OwnDisposition{SIGPIPE, true},
+};
+
 // What the launcher was started with; the application gets exactly this back.
 struct StartState {
     sigset_t mask;
     std::array<struct sigaction, kForwardedSignals.size()> actions;
-    struct sigaction child_ended;
+    std::array<struct sigaction, kOwnDispositions.size()> own;
 };
 
 extern "C" void forward_signal(int sig) {
@@ -73,12 +87,12 @@ StartState install_forwarding() {
     for (size_t i = 0; i < kForwardedSignals.size(); ++i) {
         sigaction(kForwardedSignals[i], &action, &start.actions[i]);
     }
-    // An inherited SIGCHLD ignore would let the kernel reap the child behind our
-    // back: the wait would fail and child_pid would name a pid free for reuse.
-    struct sigaction child_default = {};
-    child_default.sa_handler = SIG_DFL;
-    sigemptyset(&child_default.sa_mask);
-    sigaction(SIGCHLD, &child_default, &start.child_ended);
+    for (size_t i = 0; i < kOwnDispositions.size(); ++i) {
+        struct sigaction own = {};
+        own.sa_handler = kOwnDispositions[i].ignore ? SIG_IGN : SIG_DFL;
+        sigemptyset(&own.sa_mask);
+        sigaction(kOwnDispositions[i].sig, &own, &start.own[i]);
+    }
     return start;
 }
 
@@ -89,7 +103,9 @@ StartState install_forwarding() {
     for (size_t i = 0; i < kForwardedSignals.size(); ++i) {
         sigaction(kForwardedSignals[i], &start.actions[i], nullptr);
     }
-    sigaction(SIGCHLD, &start.child_ended, nullptr);
+    for (size_t i = 0; i < kOwnDispositions.size(); ++i) {
+        sigaction(kOwnDispositions[i].sig, &start.own[i], nullptr);
+    }
     sigprocmask(SIG_SETMASK, &start.mask, nullptr);
 
     std::array<char *, kArgSlots> args{};

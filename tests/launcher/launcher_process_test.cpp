@@ -157,7 +157,7 @@ TEST_F(LaunchLoop, RestartsRereadTheHintPassArgumentsOnceAndRestoreTheStartSigna
     };
     const Case cases[] = {
         {{"first", "two words"}, true, {}, {}},
-        {{"first", "two words"}, false, {SIGUSR1}, {SIGHUP, SIGCHLD}}, // SIGCHLD: restarts go on
+        {{"first", "two words"}, false, {SIGUSR1}, {SIGHUP, SIGCHLD, SIGPIPE}}, // restarts go on
         {many(125), true, {SIGINT}, {SIGTERM}},
         {many(126), false, {SIGTERM}, {SIGINT}},
         {many(300), true, {}, {}},
@@ -188,6 +188,18 @@ TEST_F(LaunchLoop, RestartsRereadTheHintPassArgumentsOnceAndRestoreTheStartSigna
         }
         EXPECT_EQ(got.out, expected);
     }
+}
+
+TEST_F(LaunchLoop, AVanishedOutputReaderNeitherEndsTheLauncherNorStopsRestarts) {
+    install(1, {"exit=42", "hint=2 exit=42"});
+    install(2, {"exit=7"});
+    hint(1);
+    harness::Process p(launcher({}, true));
+    p.close_output();
+    const Outcome got = p.wait();
+    EXPECT_EQ(got.term_signal, 0);
+    EXPECT_EQ(got.exit_code, 0);
+    EXPECT_EQ(runs().size(), 3u);
 }
 
 TEST_F(LaunchLoop, TheChildsEndAndTheHintDecideWhatFollows) {
@@ -306,11 +318,11 @@ TEST_F(LauncherSoak, SignalStormReachesOnlyTheOwnChildAndEndsOrderly) {
     // Unrelated processes that a stale child id could name; they note what reaches them.
     const std::string decoy_log = (home_ / "decoys").string();
     install(9, {"wait"});
+    harness::SpawnOptions decoy;
+    decoy.argv = {exe(9)};
+    decoy.env = {"VANTLE_FIXTURE_LOG=" + decoy_log};
     std::deque<harness::Process> decoys;
-    for (int i = 0; i < 8; ++i) {
-        decoys.emplace_back(
-            harness::SpawnOptions{.argv = {exe(9)}, .env = {"VANTLE_FIXTURE_LOG=" + decoy_log}});
-    }
+    for (int i = 0; i < 8; ++i) decoys.emplace_back(decoy);
     ASSERT_TRUE(harness::eventually([&] {
         const auto l = harness::lines(harness::read_file(decoy_log));
         return std::count(l.begin(), l.end(), "waiting") == 8;

@@ -119,6 +119,11 @@ void Process::signal(int sig) const {
     if (pid_ > 0) kill(pid_, sig);
 }
 
+void Process::close_output() {
+    if (pipe_fd_ >= 0) close(pipe_fd_);
+    pipe_fd_ = -1;
+}
+
 Outcome Process::wait(std::chrono::milliseconds deadline) {
     if (pid_ <= 0) return {};
     Outcome outcome = finish(pid_, deadline);

@@ -44,6 +44,8 @@ class Process {
 
     pid_t pid() const { return pid_; }
     void signal(int sig) const;
+    // Closes the reading end of a standard-output pipe: its writes then fail.
+    void close_output();
     // Waits for the end, killing the process when the deadline passes.
     Outcome wait(std::chrono::milliseconds deadline = kDeadline);
 
