@@ -80,6 +80,8 @@ TEST(TextWriter, LengthLimits) {
     EXPECT_EQ(line.size(), 1023u);
     EXPECT_EQ(line.back(), 'x');
     EXPECT_EQ(text_line(&out, 1, "", "t", 0, "fn", long_format.c_str()), "");
+    // A name ending like the start of the engine's placeholder must not hide the overflow.
+    EXPECT_EQ(text_line(&out, 1, "\x1b\x01ztc-message\x02", "t", 0, "fn", long_format.c_str()), "");
 }
 
 // Short writes get the rest; a refusal drops the rest of that line only.
