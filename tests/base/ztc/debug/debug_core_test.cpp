@@ -48,15 +48,15 @@ int write_and_print(intptr_t, const void *, size_t n) {
 }
 } // namespace
 
+// The line reaches file descriptor 2 itself.
 TEST(DebugPrint, StandardErrorLineMatchesTheExample) {
     FixedTime clock;
-    int fds[2];
+    int fds[2], saved = dup(2);
     ASSERT_EQ(pipe(fds), 0);
-    {
-        Set<intptr_t> to_pipe(debug_output_stderr.u.text.user, fds[1]);
-        ListScope list{&debug_output_stderr};
-        debug_print(nullptr, 49, 1, "base/ztc/os/printf", 227, "zt_vsprintf", "msg %d", 7);
-    }
+    dup2(fds[1], 2);
+    debug_print(nullptr, 49, 1, "base/ztc/os/printf", 227, "zt_vsprintf", "msg %d", 7);
+    dup2(saved, 2);
+    close(saved);
     close(fds[1]);
     char buf[512];
     ssize_t n = read(fds[0], buf, sizeof buf);

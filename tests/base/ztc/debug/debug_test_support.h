@@ -61,21 +61,13 @@ inline debug_output_t make_output(int type, int id, Sink *sink, int level = 3) {
     return o;
 }
 
-// Replaces the output list for the scope's life.
-class ListScope {
-  public:
-    ListScope(std::initializer_list<debug_output_t *> outputs) : saved_(debug_output_list) {
-        debug_output_t *head = nullptr;
-        for (auto it = std::rbegin(outputs); it != std::rend(outputs); ++it) {
-            (*it)->next = head;
-            head = *it;
-        }
-        debug_output_list = head;
+// Makes the outputs, in this order, the output list for the scope's life.
+struct ListScope : Set<debug_output_t *> {
+    ListScope(std::initializer_list<debug_output_t *> outputs)
+        : Set(debug_output_list, link(outputs.begin(), outputs.end())) {}
+    static debug_output_t *link(debug_output_t *const *first, debug_output_t *const *last) {
+        return first == last ? nullptr : ((*first)->next = link(first + 1, last), *first);
     }
-    ~ListScope() { debug_output_list = saved_; }
-
-  private:
-    debug_output_t *saved_;
 };
 
 // A clock standing at 5 s 42 us that counts its readings.

@@ -35,10 +35,10 @@ std::string report(int num, int level, const char *function, int line, const cha
     return buf;
 }
 
-// A table threading type with a test-only table of 100 entries; reports go to a sink.
-class TableThreads : public ::testing::TestWithParam<int> {
+// A threading type with a test-only table of 100 entries; reports go to a sink.
+class ThreadTypes : public ::testing::TestWithParam<int> {
   protected:
-    TableThreads() { ran.clear(); }
+    ThreadTypes() { ran.clear(); }
     Set<uint32_t> numbered{debug_thread_nums_enabled, 1};
     Set<int> type{zt_thread_type, GetParam()}, level{debug_max_runtime_level, 3};
     zt_thread_entry table[DEBUG_THREAD_NUM_COUNT] = {};
@@ -49,29 +49,17 @@ class TableThreads : public ::testing::TestWithParam<int> {
     debug_output_t out = make_output(DEBUG_OUTPUT_TEXT, 1, &sink, 4);
     ListScope list{&out};
 };
+class TableThreads : public ThreadTypes {};
 } // namespace
 
-TEST(RawThreads, HooksRunNewestFirstOnceAndIdentityIsPthreadSelf) {
-    ran.clear();
-    bool same = false, foreign = false;
-    std::thread([&] {
-        same = zt_thread_self() == static_cast<uint64_t>(pthread_self());
-        foreign = zt_thread_is_foreign();
-        register_three();
-        EXPECT_EQ(zt_thread_raw_atexit(nullptr, nullptr), ERROR_INVALID_ARGUMENT);
-    }).join();
-    EXPECT_TRUE(same && foreign);
-    EXPECT_EQ(ran, (std::vector<intptr_t>{3, 2, 1}));
-    EXPECT_EQ(zt_thread_self(), static_cast<uint64_t>(pthread_self()));
-    EXPECT_TRUE(zt_thread_is_foreign());
-}
-
-// Hooks go into the entry of the thread's number and wait for the facility; an entry held by
-// another pthread is reported, yet the number stands.
-TEST_P(TableThreads, ZtThreadLinksHooksIntoItsEntry) {
+// Hooks run newest first, each once: under the raw type when the thread ends, under the table
+// types when the facility runs the list of the thread's entry. The raw identity is the pthread;
+// a table thread's is its number, also when its entry holds another pthread (reported).
+TEST_P(ThreadTypes, HooksAndIdentity) {
+    const bool raw = GetParam() == ZT_THREAD_TYPE_RAW;
     for (bool own_entry : {true, false}) {
         uint64_t self = 0;
-        bool foreign = true;
+        bool foreign = !raw;
         pthread_t worker{};
         ran.clear();
         sink.bytes.clear();
@@ -82,16 +70,18 @@ TEST_P(TableThreads, ZtThreadLinksHooksIntoItsEntry) {
             self = zt_thread_self();
             foreign = zt_thread_is_foreign();
             register_three();
+            EXPECT_EQ(zt_thread_atexit(nullptr, nullptr), ERROR_INVALID_ARGUMENT);
         }).join();
-        EXPECT_EQ(self, 99u);
-        EXPECT_FALSE(foreign);
-        EXPECT_TRUE(ran.empty()); // the facility runs a table thread's hooks
+        EXPECT_EQ(self, raw ? static_cast<uint64_t>(worker) : 99u);
+        EXPECT_EQ(foreign, raw);
+        EXPECT_EQ(ran.empty(), !raw);
         zt_thread_run_hooks(std::exchange(table[99].hooks, nullptr));
         EXPECT_EQ(ran, (std::vector<intptr_t>{3, 2, 1}));
         std::string mismatch = report(99, 1, "zt_thread_self", 1456,
                                       "Thread 99 -> 0 != pthread_self() -> %lx?", worker);
-        EXPECT_EQ(sink.bytes.find(mismatch) != std::string::npos, !own_entry) << sink.bytes;
+        EXPECT_EQ(sink.bytes.find(mismatch) != std::string::npos, !raw && !own_entry) << sink.bytes;
     }
+    EXPECT_EQ(zt_thread_self() == static_cast<uint64_t>(pthread_self()), raw);
 }
 
 // The initial thread (number -1) is outside the table: refused, reported from level 2 on;
@@ -115,6 +105,9 @@ TEST_P(TableThreads, OutsideTheTableIsRefusedAndReported) {
                                  "Thread -1 -> invalid != pthread_self() -> %lx?", pthread_self()));
 }
 
+INSTANTIATE_TEST_SUITE_P(AllTypes, ThreadTypes,
+                         ::testing::Values(ZT_THREAD_TYPE_RAW, ZT_THREAD_TYPE_PREFORK,
+                                           ZT_THREAD_TYPE_DEMAND));
 INSTANTIATE_TEST_SUITE_P(PreforkAndDemand, TableThreads,
                          ::testing::Values(ZT_THREAD_TYPE_PREFORK, ZT_THREAD_TYPE_DEMAND));
 
