@@ -92,7 +92,8 @@ extern "C" int debug_print(debug_output_t *output, int module, int level, const 
         thread_name = debug_thread_names[thread_num];
 
     struct timeval tv {};
-    debug_get_time_function(&tv);
+    // A program may clear the public pointer; its prints then carry a zero stamp.
+    if (auto clock = debug_get_time_function; clock != nullptr) clock(&tv);
     char time_text[kTimeTextSize];
     format_time_text(tv, time_text);
 

@@ -89,11 +89,15 @@ class LineFormat {
         return other_ == nullptr ||
                std::string_view(other_ + i, kOtherMarker.size()) == kOtherMarker;
     }
+    // Must visit the positions build() visits: past a real marker, but only one byte past a
+    // look-alike, which may overlap the real one that follows it.
     size_t count_markers() const {
         size_t n = 0;
-        for (size_t i = header_.find(kMarker); i != std::string_view::npos;
-             i = header_.find(kMarker, i + kMarker.size()))
-            if (is_marker(i)) ++n;
+        for (size_t i = header_.find(kMarker); i != std::string_view::npos;) {
+            bool real = is_marker(i);
+            n += real;
+            i = header_.find(kMarker, i + (real ? kMarker.size() : 1));
+        }
         return n;
     }
 

@@ -5,7 +5,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "base/ztc/debug/debug.h"
 
@@ -17,12 +16,11 @@ struct Record {
     uint32_t usec;
     std::string file, function, text;
     bool operator==(const Record &) const = default;
+    friend void PrintTo(const Record &r, std::ostream *os) {
+        *os << r.thread_num << ' ' << r.level << ' ' << r.module << ' ' << r.line << ' ' << r.sec
+            << '.' << r.usec << " [" << r.file << "] [" << r.function << "] [" << r.text << ']';
+    }
 };
-
-inline std::ostream &operator<<(std::ostream &os, const Record &r) {
-    return os << r.thread_num << ' ' << r.level << ' ' << r.module << ' ' << r.line << ' ' << r.sec
-              << '.' << r.usec << " [" << r.file << "] [" << r.function << "] [" << r.text << ']';
-}
 
 class RecordReader {
   public:
@@ -32,32 +30,28 @@ class RecordReader {
     // One record, or nothing when the bytes break the layout.
     std::optional<Record> next() {
         Record r{};
-        uint64_t magic, version, thread, level, sec, usec, module, line;
-        if (!be(4, magic) || magic != DEBUG_BINARY_MAGIC) return {};
-        if (!be(4, version) || version != DEBUG_BINARY_VERSION) return {};
-        if (!be(4, thread) || !be(4, level) || !be(8, sec) || !be(4, usec) || !be(4, module))
-            return {};
-        if (!text(r.file) || !text(r.function) || !be(4, line) || !text(r.text)) return {};
-        r.thread_num = static_cast<int32_t>(thread);
-        r.level = static_cast<int32_t>(level);
-        r.sec = static_cast<int64_t>(sec);
-        r.usec = static_cast<uint32_t>(usec);
-        r.module = static_cast<int32_t>(module);
-        r.line = static_cast<int32_t>(line);
-        return r;
+        uint32_t magic = 0, version = 0;
+        bool ok = be(magic) && magic == DEBUG_BINARY_MAGIC && be(version) &&
+                  version == DEBUG_BINARY_VERSION && be(r.thread_num) && be(r.level) && be(r.sec) &&
+                  be(r.usec) && be(r.module) && text(r.file) && text(r.function) && be(r.line) &&
+                  text(r.text);
+        return ok ? std::optional(r) : std::nullopt;
     }
 
   private:
-    bool be(size_t n, uint64_t &v) {
-        if (b_.size() - pos_ < n) return false;
-        v = 0;
-        for (size_t i = 0; i < n; ++i) v = v << 8 | static_cast<uint8_t>(b_[pos_++]);
+    // A big-endian number as wide as the field it fills.
+    template <class T>
+    bool be(T &v) {
+        if (b_.size() - pos_ < sizeof v) return false;
+        uint64_t u = 0;
+        for (size_t i = 0; i < sizeof v; ++i) u = u << 8 | static_cast<uint8_t>(b_[pos_++]);
+        v = static_cast<T>(u);
         return true;
     }
     // Length counts the NUL, which must end the text and be its only NUL.
     bool text(std::string &out) {
-        uint64_t n;
-        if (!be(4, n) || n == 0 || b_.size() - pos_ < n) return false;
+        uint32_t n = 0;
+        if (!be(n) || n == 0 || b_.size() - pos_ < n) return false;
         out.assign(b_, pos_, n - 1);
         bool ok = b_[pos_ + n - 1] == '\0' && out.find('\0') == std::string::npos;
         pos_ += n;

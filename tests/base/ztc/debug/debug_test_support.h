@@ -1,4 +1,4 @@
-// Test outputs, a fixed clock and a scoped output list for the debug tests.
+// Test outputs, a fixed clock and scoped settings for the debug and thread tests.
 #ifndef TESTS_DEBUG_TEST_SUPPORT_H
 #define TESTS_DEBUG_TEST_SUPPORT_H
 
@@ -13,14 +13,29 @@
 namespace dtest {
 
 constexpr const char *kStderrFormat = "%02d:%16s %11s%1d    %.0s%32s: %4d:  %s%s\n";
+using TimeFn = void (*)(struct timeval *);
+
+// Gives a global a value for the scope's life.
+template <class T>
+class Set {
+  public:
+    Set(T &var, T value) : var_(var), saved_(var) { var_ = value; }
+    ~Set() { var_ = saved_; }
+    Set(const Set &) = delete;
+    Set &operator=(const Set &) = delete;
+
+  private:
+    T &var_;
+    T saved_;
+};
 
 // Collects what an output writes, taking at most `chunk` bytes per call (0: all) and
 // refusing the call numbered `refuse_call`.
 struct Sink {
+    explicit Sink(size_t chunk = 0, int refuse_call = 0) : chunk(chunk), refuse_call(refuse_call) {}
     std::string bytes;
-    size_t chunk = 0;
-    int calls = 0;
-    int refuse_call = 0;
+    size_t chunk;
+    int calls = 0, refuse_call;
     static int write(intptr_t user, const void *b, size_t n) {
         auto *s = reinterpret_cast<Sink *>(user);
         if (++s->calls == s->refuse_call) return 0;
@@ -30,59 +45,39 @@ struct Sink {
     }
 };
 
-inline debug_output_t make_output(int type, int id, intptr_t user, int level = 3,
-                                  const char *format = kStderrFormat) {
+// A text output in the standard-error format, or a binary one, writing into a sink.
+inline debug_output_t make_output(int type, int id, Sink *sink, int level = 3) {
     debug_output_t o{};
     o.id = id;
     o.type = type;
     std::fill(std::begin(o.levels), std::end(o.levels), level);
+    auto user = reinterpret_cast<intptr_t>(sink);
     if (type == DEBUG_OUTPUT_TEXT) {
-        strncpy(o.u.text.format, format, sizeof o.u.text.format - 1);
-        pthread_mutex_init(&o.u.text.lock, nullptr);
-        o.u.text.write = Sink::write;
-        o.u.text.user = user;
+        o.u.text = {{}, PTHREAD_MUTEX_INITIALIZER, Sink::write, user};
+        strcpy(o.u.text.format, kStderrFormat);
     } else if (type == DEBUG_OUTPUT_BINARY) {
-        pthread_mutex_init(&o.u.binary.lock, nullptr);
-        o.u.binary.write = Sink::write;
-        o.u.binary.user = user;
+        o.u.binary = {PTHREAD_MUTEX_INITIALIZER, Sink::write, user};
     }
     return o;
 }
 
-// Replaces the output list for the scope's life.
-class ListScope {
-  public:
-    ListScope(std::initializer_list<debug_output_t *> outputs) : saved_(debug_output_list) {
-        debug_output_t *head = nullptr;
-        for (auto it = std::rbegin(outputs); it != std::rend(outputs); ++it) {
-            (*it)->next = head;
-            head = *it;
-        }
-        debug_output_list = head;
+// Makes the outputs, in this order, the output list for the scope's life.
+struct ListScope : Set<debug_output_t *> {
+    ListScope(std::initializer_list<debug_output_t *> outputs)
+        : Set(debug_output_list, link(outputs.begin(), outputs.end())) {}
+    static debug_output_t *link(debug_output_t *const *first, debug_output_t *const *last) {
+        return first == last ? nullptr : ((*first)->next = link(first + 1, last), *first);
     }
-    ~ListScope() { debug_output_list = saved_; }
-
-  private:
-    debug_output_t *saved_;
 };
 
 // A clock standing at 5 s 42 us that counts its readings.
 inline int time_calls = 0;
 inline void fixed_time(struct timeval *tv) {
     ++time_calls;
-    tv->tv_sec = 5;
-    tv->tv_usec = 42;
+    *tv = {5, 42};
 }
-class FixedTime {
-  public:
-    FixedTime() : saved_(debug_get_time_function) {
-        time_calls = 0;
-        debug_get_time_function = fixed_time;
-    }
-    ~FixedTime() { debug_get_time_function = saved_; }
-
-  private:
-    void (*saved_)(struct timeval *);
+struct FixedTime : Set<TimeFn> {
+    FixedTime() : Set(debug_get_time_function, fixed_time) { time_calls = 0; }
 };
 
 } // namespace dtest
