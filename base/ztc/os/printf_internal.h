@@ -84,8 +84,9 @@ int write_failure(char *buf, size_t size, Failure failure);
 struct ParsedFormat {
     int arg_count = 0;
     int arg_numbering = ZT_PRINTF_ARG_NUMBERING_UNKNOWN;
-    int value_count = 0;  // argument numbers read from the list
-    int errno_number = 0; // value slot of the errno text, 0 when unused
+    int value_count = 0;              // argument numbers read from the list
+    int errno_number = 0;             // value slot of the errno text, 0 when unused
+    const char *format_end = nullptr; // the format's terminating NUL
 };
 
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.

@@ -18,9 +18,22 @@ pthread_key_t recursion_key;
 pthread_key_t args_key;
 pthread_key_t mbs_key;
 
+// The thread's values as last fetched, one per key: a key lookup on every
+// call costs as much as formatting a short number. Each entry is cleared
+// where its value is released, so it never outlives the value.
+enum CacheIndex { RECURSION, ARGS, MBS, CACHED_KEYS };
+thread_local void *cached[CACHED_KEYS];
+
+void forget_cached(const void *value) {
+    for (void *&entry : cached) {
+        if (entry == value) entry = nullptr;
+    }
+}
+
 // Key destructor: releases a value of a thread that ends without having run
 // an exit hook for it (every thread under the raw threading type).
 void release_at_thread_end(void *value) {
+    forget_cached(value);
     free(value);
 }
 
@@ -33,7 +46,9 @@ void create_keys() {
 // Exit hook: frees the calling thread's value of the key that `key` points at.
 int release_thread_value(void *key) {
     const pthread_key_t k = *static_cast<pthread_key_t *>(key);
-    free(pthread_getspecific(k));
+    void *value = pthread_getspecific(k);
+    forget_cached(value);
+    free(value);
     return pthread_setspecific(k, nullptr);
 }
 
@@ -80,7 +95,7 @@ void write_stderr(const char *text) {
     abort();
 }
 
-void *thread_value(pthread_key_t &key, size_t bytes, const LostMemory &loss) {
+void *fetch_thread_value(pthread_key_t &key, size_t bytes, const LostMemory &loss) {
     pthread_once(&keys_once, create_keys);
     if (void *value = pthread_getspecific(key)) return value;
 
@@ -97,21 +112,29 @@ void *thread_value(pthread_key_t &key, size_t bytes, const LostMemory &loss) {
     return value;
 }
 
+inline void *thread_value(CacheIndex index, pthread_key_t &key, size_t bytes,
+                          const LostMemory &loss) {
+    void *&entry = cached[index];
+    if (entry == nullptr) [[unlikely]]
+        entry = fetch_thread_value(key, bytes, loss);
+    return entry;
+}
+
 } // namespace
 
 int32_t *thread_recursion_count() {
     return static_cast<int32_t *>(
-        thread_value(recursion_key, sizeof(int32_t), lost_recursion_count));
+        thread_value(RECURSION, recursion_key, sizeof(int32_t), lost_recursion_count));
 }
 
 Arg *thread_arg_tables() {
-    return static_cast<Arg *>(
-        thread_value(args_key, sizeof(Arg) * MAX_VARARG_COUNT * MAX_RECURSIVE_CALLS, lost_args));
+    return static_cast<Arg *>(thread_value(
+        ARGS, args_key, sizeof(Arg) * MAX_VARARG_COUNT * MAX_RECURSIVE_CALLS, lost_args));
 }
 
 MbsSlot *thread_mbs_slots() {
     return static_cast<MbsSlot *>(
-        thread_value(mbs_key, sizeof(MbsSlot) * MAX_RECURSIVE_CALLS, lost_mbsbuffer));
+        thread_value(MBS, mbs_key, sizeof(MbsSlot) * MAX_RECURSIVE_CALLS, lost_mbsbuffer));
 }
 
 } // namespace ztc::printf_engine
