@@ -47,6 +47,10 @@ enum {
     ERROR_OVERFLOW = 33
 };
 
+/* The message of a code; codes outside 0..33 give "Invalid error code", 27 its own text.
+ * Never null. */
+const char *zt_error_message(error_code_t code);
+
 #ifdef __cplusplus
 }
 #endif

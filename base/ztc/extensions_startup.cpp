@@ -1,5 +1,13 @@
+#include "base/ztc/os/printf.h"
+#include "base/ztc/standard_extensions.hpp"
 #include "base/ztc/startup.h"
 
 namespace ztc::startup {
-void register_standard_extensions() {}
+
+// A refused name (the signed four-character code is too long) must not stop the rest.
+void register_standard_extensions() {
+    for (const named_extension &extension : standard_extensions)
+        (void)zt_printf_register(extension.name, extension.formatter);
+}
+
 } // namespace ztc::startup

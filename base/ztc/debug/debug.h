@@ -17,11 +17,7 @@ extern "C" {
 #define DEBUG_MODULE_COUNT 64
 
 /* Output types. */
-enum {
-    DEBUG_OUTPUT_TEXT = 0,
-    DEBUG_OUTPUT_BINARY = 1,
-    DEBUG_OUTPUT_EXTERNAL = 2
-};
+enum { DEBUG_OUTPUT_TEXT = 0, DEBUG_OUTPUT_BINARY = 1, DEBUG_OUTPUT_EXTERNAL = 2 };
 
 /* Returns the bytes accepted, 0 or less when none. */
 typedef int (*debug_write_cb)(intptr_t user, const void *bytes, size_t len);
@@ -55,15 +51,56 @@ typedef struct debug_output {
     struct debug_output *next;
 } debug_output_t;
 
+#define DEBUG_THREAD_NUM_COUNT 100
+#define DEBUG_THREAD_NAME_SIZE 128
+/* Largest record or line a writer delivers, its terminating NUL included. */
+#define DEBUG_BUFFER_SIZE 1024
+/* Fixed part of a binary record; the three texts come on top. */
+#define DEBUG_BINARY_FIXED_SIZE 48
+#define DEBUG_BINARY_MAGIC 0xABADEB39u
+#define DEBUG_BINARY_VERSION 2
+
 extern int debug_max_runtime_level;
 extern void (*debug_get_time_function)(struct timeval *tv);
 extern const char *debug_type_strings[DEBUG_MODULE_COUNT];
 extern debug_output_t debug_output_stderr;
 
+/* Outputs served by a print to all outputs. Owners link records in while holding
+   debug_output_list_lock (recursive); prints read the list without it for the level test. */
+extern debug_output_t *debug_output_list;
+extern pthread_mutex_t debug_output_list_lock;
+
+/* Thread numbering: allocation is off (every thread but the initial one is 0) until
+   switched on; names are indexed by thread number and written by the thread facility. */
+extern uint32_t debug_thread_nums_enabled;
+extern char debug_thread_names[DEBUG_THREAD_NUM_COUNT][DEBUG_THREAD_NAME_SIZE];
+/* Non-zero: time texts are UTC calendar times instead of clock seconds. */
+extern uint8_t debug_time_calendar;
+
 int debug_print(debug_output_t *output, int module, int level, const char *file, int line,
                 const char *function, const char *fmt, ...);
 bool debug_level_enabled(const debug_output_t *output, int module, int level);
 int debug_get_thread_num(void);
+
+/* The writers; the print calls them for each output whose level admits the print. */
+void debug_print_text(debug_output_t *output, int thread_num, const char *thread_name,
+                      const char *time_text, int module, int level, const char *file, int line,
+                      const char *function, const char *fmt, va_list ap);
+void debug_print_binary(debug_output_t *output, int thread_num, const char *thread_name,
+                        const struct timeval *tv, int module, int level, const char *file, int line,
+                        const char *function, const char *fmt, va_list ap);
+void debug_print_external(debug_output_t *output, int thread_num, const char *thread_name,
+                          const struct timeval *tv, const char *time_text, int module, int level,
+                          const char *file, int line, const char *function, const char *fmt,
+                          va_list ap);
+
+/* Encodes one binary record; ERROR_OUT_OF_MEMORY when it does not fit the capacity. */
+error_code_t debug_encode_binary(uint8_t *record, size_t capacity, size_t *length, int thread_num,
+                                 int level, const struct timeval *tv, int module, const char *file,
+                                 const char *function, int line, const char *text);
+
+/* Write callback over a file descriptor given as user data. */
+int debug_write_fd(intptr_t fd, const void *bytes, size_t len);
 
 #ifdef __cplusplus
 }

@@ -22,18 +22,10 @@ typedef struct zt_path {
 } zt_path_t;
 
 /* Result codes of the cursor-based converters. */
-enum {
-    ZT_UTF_OK = 0,
-    ZT_UTF_TRUNCATED = 1,
-    ZT_UTF_NO_ROOM = 2,
-    ZT_UTF_INVALID = 3
-};
+enum { ZT_UTF_OK = 0, ZT_UTF_TRUNCATED = 1, ZT_UTF_NO_ROOM = 2, ZT_UTF_INVALID = 3 };
 
 /* Conversion modes. */
-enum {
-    ZT_UTF_STRICT = 0,
-    ZT_UTF_LENIENT = 1
-};
+enum { ZT_UTF_STRICT = 0, ZT_UTF_LENIENT = 1 };
 
 /* Returned by the counting conversions on failure (all bits set). */
 #define ZT_UTF_ERROR ((size_t)-1)

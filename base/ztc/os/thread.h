@@ -12,11 +12,7 @@ extern "C" {
 #endif
 
 /* Threading types. */
-enum {
-    ZT_THREAD_TYPE_RAW = 0,
-    ZT_THREAD_TYPE_PREFORK = 1,
-    ZT_THREAD_TYPE_DEMAND = 2
-};
+enum { ZT_THREAD_TYPE_RAW = 0, ZT_THREAD_TYPE_PREFORK = 1, ZT_THREAD_TYPE_DEMAND = 2 };
 
 /* An exit hook; its result is ignored. */
 typedef int (*zt_thread_hook_fn)(void *data);
@@ -43,6 +39,9 @@ error_code_t zt_thread_atexit(zt_thread_hook_fn fn, void *data);
 error_code_t zt_thread_raw_atexit(zt_thread_hook_fn fn, void *data);
 error_code_t zt_thread_prefork_atexit(zt_thread_hook_fn fn, void *data);
 error_code_t zt_thread_demand_atexit(zt_thread_hook_fn fn, void *data);
+/* Runs a hook list newest first and frees its records; the thread facility calls it for a
+   table thread that ends. */
+void zt_thread_run_hooks(void *head);
 
 #ifdef __cplusplus
 }

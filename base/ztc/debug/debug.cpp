@@ -1,0 +1,125 @@
+// The debug print: level test, thread number, time stamp, then each output that wants it.
+#include <errno.h>
+#include <time.h>
+
+#include "base/ztc/debug/debug_internal.h"
+#include "base/ztc/os/printf.h"
+#include "base/ztc/time/time.h"
+
+extern "C" {
+int debug_max_runtime_level = 3;
+void (*debug_get_time_function)(struct timeval *tv) = time_internal_debug_time;
+uint8_t debug_time_calendar = 0;
+}
+
+namespace {
+constexpr size_t kTimeTextSize = 256;
+
+void format_time_text(const struct timeval &tv, char (&text)[kTimeTextSize]) {
+    if (!debug_time_calendar) {
+        zt_snprintf(text, sizeof text, "%09lu.%06lu", static_cast<unsigned long>(tv.tv_sec),
+                    static_cast<unsigned long>(tv.tv_usec));
+        return;
+    }
+    time_t secs = tv.tv_sec;
+    struct tm utc {};
+    char calendar[kTimeTextSize] = "";
+    if (gmtime_r(&secs, &utc) != nullptr)
+        strftime(calendar, sizeof calendar, "%Y-%m-%d %H:%M:%S", &utc);
+    zt_snprintf(text, sizeof text, "%s.%06lu", calendar, static_cast<unsigned long>(tv.tv_usec));
+}
+
+struct PrintContext {
+    int thread_num;
+    const char *thread_name;
+    const struct timeval *tv;
+    const char *time_text;
+    int module;
+    int level;
+    const char *file;
+    int line;
+    const char *function;
+    const char *fmt;
+};
+
+void serve(debug_output_t *output, const PrintContext &p, va_list ap) {
+    switch (output->type) {
+    case DEBUG_OUTPUT_TEXT:
+        debug_print_text(output, p.thread_num, p.thread_name, p.time_text, p.module, p.level,
+                         p.file, p.line, p.function, p.fmt, ap);
+        break;
+    case DEBUG_OUTPUT_BINARY:
+        debug_print_binary(output, p.thread_num, p.thread_name, p.tv, p.module, p.level, p.file,
+                           p.line, p.function, p.fmt, ap);
+        break;
+    case DEBUG_OUTPUT_EXTERNAL:
+        debug_print_external(output, p.thread_num, p.thread_name, p.tv, p.time_text, p.module,
+                             p.level, p.file, p.line, p.function, p.fmt, ap);
+        break;
+    default:
+        break;
+    }
+}
+
+bool wants(const debug_output_t *output, int module, int level) {
+    return ztc::debug::output_level(output, module) >= level;
+}
+
+debug_output_t *list_head() {
+    return __atomic_load_n(&debug_output_list, __ATOMIC_ACQUIRE);
+}
+debug_output_t *list_next(const debug_output_t *o) {
+    return __atomic_load_n(&o->next, __ATOMIC_ACQUIRE);
+}
+} // namespace
+
+extern "C" bool debug_level_enabled(const debug_output_t *output, int module, int level) {
+    if (!ztc::debug::module_in_range(module)) return false;
+    if (output != nullptr) return wants(output, module, level);
+    for (const debug_output_t *o = list_head(); o != nullptr; o = list_next(o))
+        if (wants(o, module, level)) return true;
+    return false;
+}
+
+extern "C" int debug_print(debug_output_t *output, int module, int level, const char *file,
+                           int line, const char *function, const char *fmt, ...) {
+    int saved_errno = errno;
+    if (!debug_level_enabled(output, module, level)) return 0;
+
+    int thread_num = debug_get_thread_num();
+    const char *thread_name = "";
+    if (thread_num >= 0 && thread_num < DEBUG_THREAD_NUM_COUNT && module != ztc::debug::kModuleTag)
+        thread_name = debug_thread_names[thread_num];
+
+    struct timeval tv {};
+    debug_get_time_function(&tv);
+    char time_text[kTimeTextSize];
+    format_time_text(tv, time_text);
+
+    PrintContext p{thread_num, thread_name, &tv,  time_text, module,
+                   level,      file,        line, function,  fmt};
+    va_list ap;
+    va_start(ap, fmt);
+    if (output != nullptr) {
+        errno = saved_errno;
+        if (wants(output, module, level)) {
+            va_list copy;
+            va_copy(copy, ap);
+            serve(output, p, copy);
+            va_end(copy);
+        }
+    } else {
+        pthread_mutex_lock(&debug_output_list_lock);
+        for (debug_output_t *o = list_head(); o != nullptr; o = list_next(o)) {
+            errno = saved_errno;
+            if (!wants(o, module, level)) continue;
+            va_list copy;
+            va_copy(copy, ap);
+            serve(o, p, copy);
+            va_end(copy);
+        }
+        pthread_mutex_unlock(&debug_output_list_lock);
+    }
+    va_end(ap);
+    return 0;
+}

@@ -1,0 +1,34 @@
+// The write loop shared by the text and binary writers.
+#include "base/ztc/debug/debug_internal.h"
+
+namespace {
+class LockGuard {
+  public:
+    explicit LockGuard(pthread_mutex_t *m) : m_(m) { pthread_mutex_lock(m_); }
+    ~LockGuard() { pthread_mutex_unlock(m_); }
+    LockGuard(const LockGuard &) = delete;
+    LockGuard &operator=(const LockGuard &) = delete;
+
+  private:
+    pthread_mutex_t *m_;
+};
+} // namespace
+
+namespace ztc::debug {
+
+void deliver(const debug_output_t *output, pthread_mutex_t *lock, debug_write_cb write,
+             intptr_t user, const char *bytes, size_t len) {
+    if (write == nullptr || len == 0) return;
+    BusyScope busy(output);
+    if (!busy.entered()) return;
+    LockGuard guard(lock);
+    size_t done = 0;
+    while (done < len) {
+        int taken = write(user, bytes + done, len - done);
+        // Refused: the rest is dropped. A callback claiming more than offered ends the line too.
+        if (taken <= 0 || static_cast<size_t>(taken) > len - done) break;
+        done += static_cast<size_t>(taken);
+    }
+}
+
+} // namespace ztc::debug

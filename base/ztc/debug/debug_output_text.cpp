@@ -1,0 +1,147 @@
+// Text writer: one line per print, the output's header format around the caller's message.
+//
+// The header's values (thread name, time text, module and function names) must print as
+// they are, while the caller's message format is expanded over the whole line, so %n counts
+// from the line's start and a rejected message replaces the whole line. The header is
+// therefore rendered with a marker in the message's place; the rendered text, its "%"
+// doubled, becomes the second pass's format with the message format where the marker stood.
+#include <errno.h>
+#include <string.h>
+
+#include <string_view>
+
+#include "base/ztc/debug/debug_internal.h"
+#include "base/ztc/os/printf.h"
+
+namespace {
+// Two markers of one length: where both renderings hold their own marker, the message
+// stood there, whatever the header's values contain.
+constexpr std::string_view kMarker = "\x1b\x01ztc-message\x02\x1b";
+constexpr std::string_view kOtherMarker = "\x1b\x03ztc-message\x04\x1b";
+static_assert(kMarker.size() == kOtherMarker.size());
+
+constexpr size_t kHeaderSize = DEBUG_BUFFER_SIZE + kMarker.size();
+constexpr size_t kLineFormatSize = 2 * DEBUG_BUFFER_SIZE;
+
+const char *or_empty(const char *s) {
+    return s != nullptr ? s : "";
+}
+
+struct HeaderValues {
+    int thread_num;
+    const char *thread_name;
+    const char *time_text;
+    const char *module_name;
+    int level;
+    const char *file;
+    int line;
+    const char *function;
+};
+
+// The output's format field need not hold a NUL; only its 128 bytes are read.
+struct OutputFormat {
+    explicit OutputFormat(const debug_output_t *output) {
+        memcpy(text, output->u.text.format, sizeof output->u.text.format);
+        text[sizeof output->u.text.format] = '\0';
+    }
+    char text[sizeof(debug_output_t::u.text.format) + 1];
+};
+
+int render_header(char (&buf)[kHeaderSize], const char *format, const HeaderValues &v,
+                  std::string_view marker) {
+    return zt_snprintf(buf, sizeof buf, format, v.thread_num, v.time_text, v.module_name, v.level,
+                       v.file, v.function, v.line, v.thread_name, marker.data());
+}
+
+// Builds the second pass's format into out; false when the line would not fit.
+class LineFormat {
+  public:
+    LineFormat(std::string_view header, const char *other, std::string_view message)
+        : header_(header), other_(other), message_(message) {}
+
+    bool build(char (&out)[kLineFormatSize]) {
+        size_t markers = count_markers();
+        size_t plain = header_.size() - markers * kMarker.size();
+        if (plain + (markers ? message_.size() : 0) >= DEBUG_BUFFER_SIZE) return false;
+        size_t o = 0;
+        bool message_placed = false;
+        for (size_t i = 0; i < header_.size();) {
+            if (is_marker(i)) {
+                // A format naming the message twice gets it once: its arguments exist once.
+                if (!message_placed) {
+                    memcpy(out + o, message_.data(), message_.size());
+                    o += message_.size();
+                    message_placed = true;
+                }
+                i += kMarker.size();
+                continue;
+            }
+            if (header_[i] == '%') out[o++] = '%';
+            out[o++] = header_[i++];
+        }
+        out[o] = '\0';
+        return true;
+    }
+
+  private:
+    bool is_marker(size_t i) const {
+        if (header_.compare(i, kMarker.size(), kMarker) != 0) return false;
+        return other_ == nullptr ||
+               std::string_view(other_ + i, kOtherMarker.size()) == kOtherMarker;
+    }
+    size_t count_markers() const {
+        size_t n = 0;
+        for (size_t i = header_.find(kMarker); i != std::string_view::npos;
+             i = header_.find(kMarker, i + kMarker.size()))
+            if (is_marker(i)) ++n;
+        return n;
+    }
+
+    std::string_view header_;
+    const char *other_; // the rendering with the other marker, when one was needed
+    std::string_view message_;
+};
+
+size_t count_occurrences(std::string_view text, std::string_view what) {
+    size_t n = 0;
+    for (size_t i = text.find(what); i != std::string_view::npos; i = text.find(what, i + 1)) ++n;
+    return n;
+}
+} // namespace
+
+extern "C" void debug_print_text(debug_output_t *output, int thread_num, const char *thread_name,
+                                 const char *time_text, int module, int level, const char *file,
+                                 int line, const char *function, const char *fmt, va_list ap) {
+    if (output == nullptr) return;
+    int saved_errno = errno;
+    const char *module_name =
+        ztc::debug::module_in_range(module) ? or_empty(debug_type_strings[module]) : "";
+    HeaderValues values{
+        thread_num, or_empty(thread_name), or_empty(time_text), module_name, level, or_empty(file),
+        line,       or_empty(function)};
+    OutputFormat format(output);
+
+    char header[kHeaderSize];
+    int header_len = render_header(header, format.text, values, kMarker);
+    if (header_len < 0 || static_cast<size_t>(header_len) >= sizeof header) return;
+    std::string_view rendered(header, static_cast<size_t>(header_len));
+
+    // A value holding the marker's bytes is told apart by a second rendering.
+    char other[kHeaderSize];
+    const char *other_rendering = nullptr;
+    if (count_occurrences(rendered, kMarker) > 1) {
+        if (render_header(other, format.text, values, kOtherMarker) != header_len) return;
+        other_rendering = other;
+    }
+
+    char line_format[kLineFormatSize];
+    if (!LineFormat(rendered, other_rendering, or_empty(fmt)).build(line_format)) return;
+
+    char text[DEBUG_BUFFER_SIZE];
+    errno = saved_errno;
+    int len = zt_vsprintf(text, sizeof text, line_format, ap);
+    if (len <= 0) return;
+    size_t n = static_cast<size_t>(len) < sizeof text ? static_cast<size_t>(len) : sizeof text - 1;
+    ztc::debug::deliver(output, &output->u.text.lock, output->u.text.write, output->u.text.user,
+                        text, n);
+}
