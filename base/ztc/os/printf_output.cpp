@@ -185,6 +185,8 @@ bool Renderer::print_own(const Arg &arg, const Stars &stars, const Value &value)
     case ZT_PRINTF_TYPE_UINT:
         write_integer(out_, piece, value.integer, arg.len);
         return true;
+    case ZT_PRINTF_TYPE_DOUBLE:
+        return arg.len != ZT_PRINTF_LEN_CAPITAL_L && write_real(out_, piece, value.real);
     case ZT_PRINTF_TYPE_CHAR:
         if (is_wide(arg)) {
             write_text(out_, piece, static_cast<const char *>(value.pointer));
