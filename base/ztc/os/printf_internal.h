@@ -28,7 +28,7 @@ struct RegistrySlot {
 
 // First occupied slot whose name equals `name`, or null. Safe from any thread.
 const RegistrySlot *registry_find(std::string_view name);
-// Number of occupied slots.
+// Number of occupied slots; it grows with every registration and never shrinks.
 int registry_slots_in_use();
 
 // One conversion specification, or one `*` argument of it.
