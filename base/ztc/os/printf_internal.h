@@ -92,6 +92,12 @@ struct ParsedFormat {
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.
 Failure parse_format(const char *fmt, Arg *args, ParsedFormat &parsed);
 
+// parse_format, or the table as the same depth's last call with the same
+// format at the same address left it.
+Failure parse_format_cached(const char *fmt, Arg *args, int depth, ParsedFormat &parsed);
+// Forgets the calling thread's remembered parses: its tables are released.
+void forget_parsed_formats();
+
 // The scan "%u$%c" of the standard library: optional white space and sign,
 // decimal digits, "$" and one more character. On success `number` is the
 // value as sscanf stores it and `rest` points just past the "$".
@@ -117,8 +123,8 @@ MbsSlot *thread_mbs_slots();
 
 // Fetches, converts and prints the parsed records into buf; returns the
 // output length or the error text's length.
-int render_format(char *buf, size_t size, const char *fmt, Arg *args, const ParsedFormat &parsed,
-                  MbsSlot &mbs, int saved_errno, va_list ap);
+int render_format(char *buf, size_t size, const char *fmt, const Arg *args,
+                  const ParsedFormat &parsed, MbsSlot &mbs, int saved_errno, va_list ap);
 
 } // namespace ztc::printf_engine
 

@@ -64,7 +64,7 @@ void compose_errno_text(char (&text)[ERRNO_TEXT_SIZE], int saved_errno) {
 
 class Renderer {
   public:
-    Renderer(char *buf, size_t size, const char *fmt, Arg *args, const ParsedFormat &parsed,
+    Renderer(char *buf, size_t size, const char *fmt, const Arg *args, const ParsedFormat &parsed,
              MbsSlot &mbs)
         : out_{buf, size}, position_(fmt), args_(args), parsed_(parsed), mbs_(mbs) {}
 
@@ -72,7 +72,7 @@ class Renderer {
 
   private:
     Failure fetch(va_list ap);
-    Value read_value(Arg &arg, va_list ap);
+    Value read_value(const Arg &arg, va_list ap);
     Failure print_records();
     Failure print(const Arg &arg, const Stars &stars);
     bool print_own(const Arg &arg, const Stars &stars, const Value &value);
@@ -84,14 +84,14 @@ class Renderer {
 
     Sink out_;
     const char *position_;
-    Arg *args_;
+    const Arg *args_; // left as parsed: a later call may reuse the table
     const ParsedFormat &parsed_;
     MbsSlot &mbs_;
     Value values_[MAX_VARARG_COUNT];
     char errno_text_[ERRNO_TEXT_SIZE];
 };
 
-Value Renderer::read_value(Arg &arg, va_list ap) {
+Value Renderer::read_value(const Arg &arg, va_list ap) {
     Value value{};
     switch (arg.type) {
     case ZT_PRINTF_TYPE_INT:
@@ -138,9 +138,9 @@ Failure Renderer::fetch(va_list ap) {
     const bool positional = parsed_.arg_numbering == ZT_PRINTF_ARG_NUMBERING_POSITIONAL;
     int from = 0; // unnumbered values are read once each, in table order
     for (int k = 1; k <= parsed_.value_count; ++k) {
-        Arg *first = nullptr;
+        const Arg *first = nullptr;
         for (int i = from; i < parsed_.arg_count; ++i) {
-            Arg &arg = args_[i];
+            const Arg &arg = args_[i];
             if (arg.vararg_number != k) continue;
             if (first == nullptr) {
                 first = &arg;
@@ -332,8 +332,8 @@ int Renderer::run(int saved_errno, va_list ap) {
 
 } // namespace
 
-int render_format(char *buf, size_t size, const char *fmt, Arg *args, const ParsedFormat &parsed,
-                  MbsSlot &mbs, int saved_errno, va_list ap) {
+int render_format(char *buf, size_t size, const char *fmt, const Arg *args,
+                  const ParsedFormat &parsed, MbsSlot &mbs, int saved_errno, va_list ap) {
     Renderer renderer(buf, size, fmt, args, parsed, mbs);
     return renderer.run(saved_errno, ap);
 }

@@ -34,7 +34,8 @@ extern "C" int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap) 
 
     Arg *args = thread_arg_tables() + call.depth() * MAX_VARARG_COUNT;
     ParsedFormat parsed;
-    if (Failure f = parse_format(fmt, args, parsed)) return write_failure(buf, size, f);
+    if (Failure f = parse_format_cached(fmt, args, call.depth(), parsed))
+        return write_failure(buf, size, f);
 
     MbsSlot &mbs = thread_mbs_slots()[call.depth()];
     mbs.fill = 0;
