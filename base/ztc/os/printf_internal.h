@@ -31,6 +31,24 @@ const RegistrySlot *registry_find(std::string_view name);
 // Number of occupied slots; it grows with every registration and never shrinks.
 int registry_slots_in_use();
 
+enum PieceFlag : uint8_t {
+    FLAG_MINUS = 1u << 0, // pad on the right
+    FLAG_PLUS = 1u << 1,  // a sign for positive values too
+    FLAG_SPACE = 1u << 2, // a space where a positive value has no sign
+    FLAG_HASH = 1u << 3,  // alternate form
+    FLAG_ZERO = 1u << 4,  // pad numbers with zeros after their sign
+};
+
+// A conversion's flags, width, precision and letter, read from its rebuilt
+// specification once, when the record is complete.
+struct Piece {
+    uint8_t flags = 0;
+    char letter = 0;
+    bool own = false;       // the engine's own writers can serve it
+    uint32_t width = 0;     // `*` values replace it when the piece is printed
+    int32_t precision = -1; // -1: none given
+};
+
 // One conversion specification, or one `*` argument of it.
 struct Arg {
     char cs[MAX_CONVERSION_SPEC_LEN];
@@ -41,7 +59,17 @@ struct Arg {
     int32_t len;
     int32_t type;
     const RegistrySlot *ext;
+    Piece piece;
 };
+
+// Whether an integer conversion with this length code reads a 64-bit value.
+constexpr bool reads_64_bits(int len) {
+    return len == ZT_PRINTF_LEN_L || len == ZT_PRINTF_LEN_LL || len == ZT_PRINTF_LEN_J ||
+           len == ZT_PRINTF_LEN_Z || len == ZT_PRINTF_LEN_T || len == ZT_PRINTF_LEN_I64;
+}
+
+// Decodes the record's rebuilt specification into its piece.
+void decode_piece(Arg &arg);
 
 // A failed check: its number and the one value its text may carry.
 struct Failure {
@@ -87,6 +115,9 @@ struct ParsedFormat {
     int value_count = 0;              // argument numbers read from the list
     int errno_number = 0;             // value slot of the errno text, 0 when unused
     const char *format_end = nullptr; // the format's terminating NUL
+    // Every conversion reads one plain value in order and has its own writer:
+    // no `*`, positional number, count, errno, wide or extension conversion.
+    bool simple = false;
 };
 
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.
@@ -120,6 +151,11 @@ int32_t *thread_recursion_count();
 Arg *thread_arg_tables();
 // The calling thread's wide-text slots, MAX_RECURSIVE_CALLS of them.
 MbsSlot *thread_mbs_slots();
+
+// Prints a simple format (see ParsedFormat) in one pass, reading each value
+// as its record is printed.
+int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &parsed,
+                  const char *fmt, va_list ap);
 
 // Fetches, converts and prints the parsed records into buf; returns the
 // output length or the error text's length.

@@ -20,11 +20,6 @@ union Value {
     const void *pointer;
 };
 
-constexpr bool reads_64_bits(int len) {
-    return len == ZT_PRINTF_LEN_L || len == ZT_PRINTF_LEN_LL || len == ZT_PRINTF_LEN_J ||
-           len == ZT_PRINTF_LEN_Z || len == ZT_PRINTF_LEN_T || len == ZT_PRINTF_LEN_I64;
-}
-
 constexpr bool is_wide(const Arg &arg) {
     return arg.len == ZT_PRINTF_LEN_L &&
            (arg.type == ZT_PRINTF_TYPE_CHAR || arg.type == ZT_PRINTF_TYPE_STRING);
@@ -178,15 +173,15 @@ void Renderer::copy_literal(const char *end) {
 
 // The conversions whose bytes the engine writes itself.
 bool Renderer::print_own(const Arg &arg, const Stars &stars, const Value &value) {
-    Piece piece;
-    if (!decode_piece(arg, stars, piece)) return false;
+    Piece piece = arg.piece;
+    if (!piece.own || !apply_stars(piece, stars)) return false;
     switch (arg.type) {
     case ZT_PRINTF_TYPE_INT:
     case ZT_PRINTF_TYPE_UINT:
         write_integer(out_, piece, value.integer, arg.len);
         return true;
     case ZT_PRINTF_TYPE_DOUBLE:
-        return arg.len != ZT_PRINTF_LEN_CAPITAL_L && write_real(out_, piece, value.real);
+        return write_real(out_, piece, value.real);
     case ZT_PRINTF_TYPE_CHAR:
         if (is_wide(arg)) {
             write_text(out_, piece, static_cast<const char *>(value.pointer));
@@ -250,8 +245,8 @@ Failure Renderer::print_extension(const Arg &arg, const Stars &stars, const void
     arg.ext->formatter(pointer, scratch, sizeof scratch);
     scratch[sizeof scratch - 1] = '\0';
 
-    Piece piece;
-    if (decode_piece(arg, stars, piece)) {
+    Piece piece = arg.piece;
+    if (piece.own && apply_stars(piece, stars)) {
         write_text(out_, piece, scratch);
         return check_length();
     }

@@ -95,6 +95,7 @@ class Parser {
     Failure conversion(const char *&p, char c);
     void extension(const char *&p);
     Failure count_unnumbered();
+    bool all_simple() const;
 
     Arg *args_;
     ParsedFormat &parsed_;
@@ -230,6 +231,7 @@ Failure Parser::conversion(const char *&p, char c) {
     if ((accepted_lengths[arg.type] & length_bit(arg.len)) == 0) return {CHECK_VALID_LENGTH, 0};
 
     arg.fmt_end = p;
+    decode_piece(arg);
     ++parsed_.arg_count;
     state_ = State::text;
     return {};
@@ -298,6 +300,28 @@ Failure Parser::parse(const char *fmt) {
     return {};
 }
 
+bool Parser::all_simple() const {
+    for (int i = 0; i < parsed_.arg_count; ++i) {
+        const Arg &arg = args_[i];
+        switch (arg.type) {
+        case ZT_PRINTF_TYPE_NONE:
+            break;
+        case ZT_PRINTF_TYPE_INT:
+        case ZT_PRINTF_TYPE_UINT:
+        case ZT_PRINTF_TYPE_DOUBLE:
+            if (!arg.piece.own) return false;
+            break;
+        case ZT_PRINTF_TYPE_CHAR:
+        case ZT_PRINTF_TYPE_STRING:
+            if (!arg.piece.own || arg.len == ZT_PRINTF_LEN_L) return false;
+            break;
+        default: // `*`, pointers, extensions, counts, errno
+            return false;
+        }
+    }
+    return true;
+}
+
 Failure Parser::number() {
     const bool positional = parsed_.arg_numbering == ZT_PRINTF_ARG_NUMBERING_POSITIONAL;
     int values = 0;
@@ -316,6 +340,7 @@ Failure Parser::number() {
         }
     }
     parsed_.value_count = values;
+    parsed_.simple = !positional && !reads_errno && all_simple();
     if (reads_errno) {
         parsed_.errno_number = values + 1;
         for (int i = 0; i < parsed_.arg_count; ++i) {

@@ -7,8 +7,8 @@
 namespace ztc::printf_engine {
 namespace {
 
-constexpr std::array<unsigned char, 256> flag_bits = [] {
-    std::array<unsigned char, 256> bits{};
+constexpr std::array<uint8_t, 256> flag_bits = [] {
+    std::array<uint8_t, 256> bits{};
     bits['-'] = FLAG_MINUS;
     bits['+'] = FLAG_PLUS;
     bits[' '] = FLAG_SPACE;
@@ -22,53 +22,77 @@ constexpr std::array<unsigned char, 256> flag_bits = [] {
 constexpr int MAX_NUMBER_DIGITS = 9;
 
 // Reads a decimal number at p; false when it has too many digits.
-bool read_number(const char *&p, int &number) {
+template <class T>
+bool read_number(const char *&p, T &number) {
     number = 0;
     for (int digits = 0; *p >= '0' && *p <= '9'; ++p) {
         if (++digits > MAX_NUMBER_DIGITS) return false;
-        number = number * 10 + (*p - '0');
+        number = static_cast<T>(number * 10 + static_cast<T>(*p - '0'));
     }
     return true;
 }
 
+// The conversions the own writers serve; a "p" is served only as an
+// extension's text.
+constexpr bool has_own_writer(const Arg &arg) {
+    switch (arg.type) {
+    case ZT_PRINTF_TYPE_INT:
+    case ZT_PRINTF_TYPE_UINT:
+    case ZT_PRINTF_TYPE_CHAR:
+    case ZT_PRINTF_TYPE_STRING:
+    case ZT_PRINTF_TYPE_ERRNO:
+        return true;
+    case ZT_PRINTF_TYPE_DOUBLE:
+        return arg.len != ZT_PRINTF_LEN_CAPITAL_L;
+    case ZT_PRINTF_TYPE_POINTER:
+        return arg.ext != nullptr;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
-bool decode_piece(const Arg &arg, const Stars &stars, Piece &piece) {
+void decode_piece(Arg &arg) {
+    Piece &piece = arg.piece;
+    piece = Piece{};
+    if (!has_own_writer(arg)) return;
+
     const char *p = arg.cs + 1;
-    while (unsigned bit = flag_bits[static_cast<unsigned char>(*p)]) {
+    while (uint8_t bit = flag_bits[static_cast<unsigned char>(*p)]) {
         piece.flags |= bit;
         ++p;
     }
-
-    int width = 0;
     if (*p == '*') {
         ++p;
-    } else if (!read_number(p, width)) {
-        return false;
+    } else if (!read_number(p, piece.width)) {
+        return;
     }
-    if (stars.has_width) {
-        if (stars.width == INT_MIN) return false;
-        width = stars.width;
-        // A negative width from the list is the "-" flag and its magnitude.
-        if (width < 0) {
-            piece.flags |= FLAG_MINUS;
-            width = -width;
-        }
-    }
-    piece.width = static_cast<size_t>(width);
-
     if (*p == '.') {
         ++p;
         if (*p == '*') {
             ++p;
         } else if (!read_number(p, piece.precision)) {
-            return false;
+            return;
+        }
+    }
+    piece.letter = arg.cs[arg.cs_len - 1];
+    piece.own = true;
+}
+
+bool apply_stars(Piece &piece, const Stars &stars) {
+    if (stars.has_width) {
+        if (stars.width == INT_MIN) return false;
+        // A negative width from the list is the "-" flag and its magnitude.
+        if (stars.width < 0) {
+            piece.flags |= FLAG_MINUS;
+            piece.width = static_cast<uint32_t>(-stars.width);
+        } else {
+            piece.width = static_cast<uint32_t>(stars.width);
         }
     }
     // A negative precision from the list counts as none given.
     if (stars.has_precision) piece.precision = stars.precision < 0 ? -1 : stars.precision;
-
-    piece.letter = arg.cs[arg.cs_len - 1];
     return true;
 }
 

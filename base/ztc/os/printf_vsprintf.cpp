@@ -39,5 +39,6 @@ extern "C" int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap) 
 
     MbsSlot &mbs = thread_mbs_slots()[call.depth()];
     mbs.fill = 0;
+    if (parsed.simple) return render_simple(buf, size, args, parsed, fmt, ap);
     return render_format(buf, size, fmt, args, parsed, mbs, saved_errno, ap);
 }

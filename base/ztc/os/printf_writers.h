@@ -20,7 +20,7 @@ struct Sink {
     size_t count = 0; // length of the complete output so far
 
     void put(const char *text, size_t n) {
-        if (count < size) {
+        if (n != 0 && count < size) {
             const size_t room = size - count;
             memcpy(buf + count, text, n < room ? n : room);
         }
@@ -47,25 +47,9 @@ struct Stars {
     int precision = 0;
 };
 
-enum PieceFlag : unsigned {
-    FLAG_MINUS = 1u << 0, // pad on the right
-    FLAG_PLUS = 1u << 1,  // a sign for positive values too
-    FLAG_SPACE = 1u << 2, // a space where a positive value has no sign
-    FLAG_HASH = 1u << 3,  // alternate form
-    FLAG_ZERO = 1u << 4,  // pad numbers with zeros after their sign
-};
-
-// One conversion's flags, width and precision, with `*` values applied.
-struct Piece {
-    unsigned flags = 0;
-    size_t width = 0;
-    int precision = -1; // -1: none given
-    char letter = 0;
-};
-
-// Reads a record's rebuilt specification. False for a width or precision too
-// large for the own writers; the C library's formatter takes those pieces.
-bool decode_piece(const Arg &arg, const Stars &stars, Piece &piece);
+// The piece of a record with the `*` values applied; false where they make a
+// width the own writers leave to snprintf.
+bool apply_stars(Piece &piece, const Stars &stars);
 
 // Lays out one piece: padding, prefix (sign or radix), leading zeros, body.
 inline void put_padded(Sink &out, const Piece &piece, const char *prefix, size_t prefix_len,
