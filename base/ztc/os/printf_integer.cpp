@@ -1,5 +1,5 @@
 // d i o u x X, with every flag, width, precision and length modifier.
-#include <charconv>
+#include <array>
 
 #include "base/ztc/os/printf_writers.h"
 
@@ -7,24 +7,63 @@ namespace ztc::printf_engine {
 namespace {
 
 struct Radix {
-    int base;
+    int shift; // bits per digit; 0 for decimal
     bool is_signed;
-    bool upper;
+    const char *letters;
 };
+
+constexpr const char *LOWER_DIGITS = "0123456789abcdef";
+constexpr const char *UPPER_DIGITS = "0123456789ABCDEF";
 
 constexpr Radix radix_of(char letter) {
     switch (letter) {
     case 'o':
-        return {8, false, false};
+        return {3, false, LOWER_DIGITS};
     case 'u':
-        return {10, false, false};
+        return {0, false, LOWER_DIGITS};
     case 'x':
-        return {16, false, false};
+        return {4, false, LOWER_DIGITS};
     case 'X':
-        return {16, false, true};
+        return {4, false, UPPER_DIGITS};
     default: // d i
-        return {10, true, false};
+        return {0, true, LOWER_DIGITS};
     }
+}
+
+// "00" to "99": decimal digits are made two at a time.
+constexpr std::array<char, 200> digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Writes the digits of value so that they end just before `end`; returns
+// where they start.
+char *digits_of(char *end, unsigned long long value, const Radix &radix) {
+    if (radix.shift != 0) {
+        const unsigned mask = (1u << radix.shift) - 1;
+        do {
+            *--end = radix.letters[value & mask];
+            value >>= radix.shift;
+        } while (value != 0);
+        return end;
+    }
+    while (value >= 100) {
+        const size_t pair = static_cast<size_t>(value % 100) * 2;
+        value /= 100;
+        *--end = digit_pairs[pair + 1];
+        *--end = digit_pairs[pair];
+    }
+    if (value >= 10) {
+        *--end = digit_pairs[static_cast<size_t>(value) * 2 + 1];
+        *--end = digit_pairs[static_cast<size_t>(value) * 2];
+    } else {
+        *--end = static_cast<char>('0' + value);
+    }
+    return end;
 }
 
 // The value as the conversion sees it: a value read as int is cut to short or
@@ -78,29 +117,23 @@ void write_integer(Sink &out, const Piece &piece, long long value, int len) {
         }
     } else {
         magnitude = unsigned_value(value, len);
-        if ((piece.flags & FLAG_HASH) && radix.base == 16 && magnitude != 0) {
+        if ((piece.flags & FLAG_HASH) && radix.shift == 4 && magnitude != 0) {
             prefix[prefix_len++] = '0';
-            prefix[prefix_len++] = radix.upper ? 'X' : 'x';
+            prefix[prefix_len++] = piece.letter;
         }
     }
 
     // A zero value with precision 0 has no digits at all.
-    char digits[24];
-    size_t length = 0;
-    if (magnitude != 0 || piece.precision != 0) {
-        length = static_cast<size_t>(
-            std::to_chars(digits, digits + sizeof digits, magnitude, radix.base).ptr - digits);
-        if (radix.upper) {
-            for (size_t i = 0; i < length; ++i) {
-                if (digits[i] >= 'a') digits[i] = static_cast<char>(digits[i] - 'a' + 'A');
-            }
-        }
-    }
+    char buffer[24];
+    char *const end = buffer + sizeof buffer;
+    const char *digits = end;
+    if (magnitude != 0 || piece.precision != 0) digits = digits_of(end, magnitude, radix);
+    const size_t length = static_cast<size_t>(end - digits);
 
     const size_t precision = piece.precision < 0 ? 1 : static_cast<size_t>(piece.precision);
     size_t zeros = precision > length ? precision - length : 0;
     // The alternate octal form starts with a 0 of its own.
-    if ((piece.flags & FLAG_HASH) && radix.base == 8 && zeros == 0 &&
+    if ((piece.flags & FLAG_HASH) && radix.shift == 3 && zeros == 0 &&
         (length == 0 || digits[0] != '0')) {
         zeros = 1;
     }
