@@ -16,10 +16,9 @@ constexpr size_t CACHED_FORMAT_SIZE = 256;
 struct CachedParse {
     const Arg *table;   // null: the table holds no remembered parse
     const char *format; // the address the records point into
-    size_t length;
     int registry_generation;
     ParsedFormat parsed;
-    char text[CACHED_FORMAT_SIZE];
+    char text[CACHED_FORMAT_SIZE]; // NUL-terminated
 };
 
 // Static thread storage, not heap: it costs no allocation at any call.
@@ -29,20 +28,22 @@ thread_local CachedParse cache[MAX_RECURSIVE_CALLS];
 
 Failure parse_format_cached(const char *fmt, Arg *args, int depth, ParsedFormat &parsed) {
     CachedParse &entry = cache[depth];
-    const size_t length = strlen(fmt);
     // Read before parsing: a registration made meanwhile forces a new parse later.
     const int generation = registry_slots_in_use();
-    if (entry.table == args && entry.format == fmt && entry.length == length &&
-        entry.registry_generation == generation && memcmp(entry.text, fmt, length) == 0) {
+    // One comparison up to the first difference or NUL checks bytes and length.
+    if (entry.table == args && entry.format == fmt && entry.registry_generation == generation &&
+        strcmp(entry.text, fmt) == 0) {
         parsed = entry.parsed;
         return {};
     }
 
     entry.table = nullptr; // the table is about to change
     const Failure failure = parse_format(fmt, args, parsed);
-    if (failure || length >= sizeof entry.text) return failure;
-    entry = {args, fmt, length, generation, parsed, {}};
-    memcpy(entry.text, fmt, length);
+    if (failure) return failure;
+    const size_t length = static_cast<size_t>(parsed.format_end - fmt);
+    if (length >= sizeof entry.text) return {};
+    entry = {args, fmt, generation, parsed, {}};
+    memcpy(entry.text, fmt, length + 1);
     return {};
 }
 
