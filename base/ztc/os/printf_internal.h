@@ -123,11 +123,10 @@ struct ParsedFormat {
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.
 Failure parse_format(const char *fmt, Arg *args, ParsedFormat &parsed);
 
-// parse_format, or the table as the same depth's last call with the same
-// format at the same address left it.
-Failure parse_format_cached(const char *fmt, Arg *args, int depth, ParsedFormat &parsed);
-// Forgets the calling thread's remembered parses: its tables are released.
-void forget_parsed_formats();
+// parse_format into `args`, or the remembered parse of the same format at
+// the same address; `records` is where the records to print stand.
+Failure parse_format_cached(const char *fmt, Arg *args, int depth, ParsedFormat &parsed,
+                            const Arg *&records);
 
 // The scan "%u$%c" of the standard library: optional white space and sign,
 // decimal digits, "$" and one more character. On success `number` is the

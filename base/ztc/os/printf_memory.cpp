@@ -28,8 +28,6 @@ void forget_cached(const void *value) {
     for (void *&entry : cached) {
         if (entry == value) entry = nullptr;
     }
-    // A table allocated anew may lie where the released one lay.
-    forget_parsed_formats();
 }
 
 // Key destructor: releases a value of a thread that ends without having run

@@ -34,11 +34,12 @@ extern "C" int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap) 
 
     Arg *args = thread_arg_tables() + call.depth() * MAX_VARARG_COUNT;
     ParsedFormat parsed;
-    if (Failure f = parse_format_cached(fmt, args, call.depth(), parsed))
+    const Arg *records;
+    if (Failure f = parse_format_cached(fmt, args, call.depth(), parsed, records))
         return write_failure(buf, size, f);
 
     MbsSlot &mbs = thread_mbs_slots()[call.depth()];
     mbs.fill = 0;
-    if (parsed.simple) return render_simple(buf, size, args, parsed, fmt, ap);
-    return render_format(buf, size, fmt, args, parsed, mbs, saved_errno, ap);
+    if (parsed.simple) return render_simple(buf, size, records, parsed, fmt, ap);
+    return render_format(buf, size, fmt, records, parsed, mbs, saved_errno, ap);
 }

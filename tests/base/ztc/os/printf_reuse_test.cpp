@@ -42,6 +42,30 @@ TEST(PrintfReuse, NewBytesAtTheSameAddressAreParsedAgain) {
     }
 }
 
+TEST(PrintfReuse, FormatsTakingTurnsKeepTheirOwnOutput) {
+    // More formats than are remembered at once, in turn, simple and not.
+    struct Step {
+        const char *fmt;
+        const char *expected;
+    };
+    static const Step steps[] = {
+        {"a%d", "a42"}, {"%x-", "2a-"},  {"%1$x%1$X", "2a2A"}, {"[%*d]", "[42]"},
+        {"%c!", "*!"},  {"%%%u", "%42"}, {"%5.3d|", "  042|"},
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (const Step &step : steps) {
+            char buf[64];
+            // "%*d" takes its width first.
+            if (strchr(step.fmt, '*') != nullptr) {
+                zt_snprintf(buf, sizeof buf, step.fmt, 0, 42);
+            } else {
+                zt_snprintf(buf, sizeof buf, step.fmt, 42);
+            }
+            EXPECT_STREQ(buf, step.expected) << step.fmt << " round " << round;
+        }
+    }
+}
+
 TEST(PrintfReuse, ARegistrationAfterAMissIsSeen) {
     static const char fmt[] = "%p{reuse_late}";
     char buf[64];
