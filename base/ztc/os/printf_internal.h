@@ -118,6 +118,7 @@ struct ParsedFormat {
     // Every conversion reads one plain value in order and has its own writer:
     // no `*`, positional number, count, errno, wide or extension conversion.
     bool simple = false;
+    bool unfinished = false; // the format ends inside a specification
 };
 
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.
@@ -151,15 +152,22 @@ Arg *thread_arg_tables();
 // The calling thread's wide-text slots, MAX_RECURSIVE_CALLS of them.
 MbsSlot *thread_mbs_slots();
 
+// Literal text printed before and after a format's own output.
+struct Frame {
+    std::string_view before;
+    std::string_view after;
+};
+
 // Prints a simple format (see ParsedFormat) in one pass, reading each value
 // as its record is printed.
 int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &parsed,
-                  const char *fmt, va_list ap);
+                  const char *fmt, const Frame &frame, va_list ap);
 
 // Fetches, converts and prints the parsed records into buf; returns the
 // output length or the error text's length.
 int render_format(char *buf, size_t size, const char *fmt, const Arg *args,
-                  const ParsedFormat &parsed, MbsSlot &mbs, int saved_errno, va_list ap);
+                  const ParsedFormat &parsed, const Frame &frame, MbsSlot &mbs, int saved_errno,
+                  va_list ap);
 
 } // namespace ztc::printf_engine
 

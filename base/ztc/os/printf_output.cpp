@@ -63,7 +63,7 @@ class Renderer {
              MbsSlot &mbs)
         : out_{buf, size}, position_(fmt), args_(args), parsed_(parsed), mbs_(mbs) {}
 
-    int run(int saved_errno, va_list ap);
+    int run(const Frame &frame, int saved_errno, va_list ap);
 
   private:
     Failure fetch(va_list ap);
@@ -307,7 +307,8 @@ Failure Renderer::print_records() {
     return {};
 }
 
-int Renderer::run(int saved_errno, va_list ap) {
+int Renderer::run(const Frame &frame, int saved_errno, va_list ap) {
+    out_.put(frame.before.data(), frame.before.size());
     if (parsed_.errno_number != 0) {
         compose_errno_text(errno_text_, saved_errno);
         values_[parsed_.errno_number - 1].pointer = errno_text_;
@@ -316,6 +317,7 @@ int Renderer::run(int saved_errno, va_list ap) {
     if (Failure f = print_records()) return write_failure(out_.buf, out_.size, f);
 
     copy_literal(parsed_.format_end);
+    out_.put(frame.after.data(), frame.after.size());
     if (Failure f = check_length()) return write_failure(out_.buf, out_.size, f);
     if (out_.count < out_.size) {
         out_.buf[out_.count] = '\0';
@@ -328,9 +330,10 @@ int Renderer::run(int saved_errno, va_list ap) {
 } // namespace
 
 int render_format(char *buf, size_t size, const char *fmt, const Arg *args,
-                  const ParsedFormat &parsed, MbsSlot &mbs, int saved_errno, va_list ap) {
+                  const ParsedFormat &parsed, const Frame &frame, MbsSlot &mbs, int saved_errno,
+                  va_list ap) {
     Renderer renderer(buf, size, fmt, args, parsed, mbs);
-    return renderer.run(saved_errno, ap);
+    return renderer.run(frame, saved_errno, ap);
 }
 
 } // namespace ztc::printf_engine

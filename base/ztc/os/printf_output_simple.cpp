@@ -23,8 +23,9 @@ bool print_real(Sink &out, const Arg &arg, double value) {
 } // namespace
 
 int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &parsed,
-                  const char *fmt, va_list ap) {
+                  const char *fmt, const Frame &frame, va_list ap) {
     Sink out{buf, size};
+    out.put(frame.before.data(), frame.before.size());
     const char *position = fmt;
     for (const Arg *arg = args; arg != args + parsed.arg_count; ++arg) {
         out.put(position, static_cast<size_t>(arg->fmt_start - position));
@@ -56,6 +57,7 @@ int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &p
     }
 
     out.put(position, static_cast<size_t>(parsed.format_end - position));
+    out.put(frame.after.data(), frame.after.size());
     if (out.count > INT_MAX) return write_failure(buf, size, {CHECK_PIECE_FAILED, 0});
     if (out.count < size) {
         buf[out.count] = '\0';

@@ -297,6 +297,7 @@ Failure Parser::parse(const char *fmt) {
     }
     // An unfinished specification is dropped: its characters stay literal text.
     parsed_.format_end = p;
+    parsed_.unfinished = state_ != State::text;
     return {};
 }
 
