@@ -81,11 +81,12 @@ extern "C" bool debug_level_enabled(const debug_output_t *output, int module, in
     return false;
 }
 
-extern "C" int debug_print(debug_output_t *output, int module, int level, const char *file,
-                           int line, const char *function, const char *fmt, ...) {
+namespace {
+// Everything after the level test; kept out of debug_print so that a print no
+// output wants pays for the test alone, not for this frame.
+[[gnu::noinline]] void print_wanted(debug_output_t *output, int module, int level, const char *file,
+                                    int line, const char *function, const char *fmt, va_list ap) {
     int saved_errno = errno;
-    if (!debug_level_enabled(output, module, level)) return 0;
-
     int thread_num = debug_get_thread_num();
     const char *thread_name = "";
     if (thread_num >= 0 && thread_num < DEBUG_THREAD_NUM_COUNT && module != ztc::debug::kModuleTag)
@@ -98,8 +99,6 @@ extern "C" int debug_print(debug_output_t *output, int module, int level, const 
 
     PrintContext p{thread_num, thread_name, &tv,  time_text, module,
                    level,      file,        line, function,  fmt};
-    va_list ap;
-    va_start(ap, fmt);
     if (output != nullptr) {
         errno = saved_errno;
         if (wants(output, module, level)) {
@@ -120,6 +119,15 @@ extern "C" int debug_print(debug_output_t *output, int module, int level, const 
         }
         pthread_mutex_unlock(&debug_output_list_lock);
     }
+}
+} // namespace
+
+extern "C" int debug_print(debug_output_t *output, int module, int level, const char *file,
+                           int line, const char *function, const char *fmt, ...) {
+    if (!debug_level_enabled(output, module, level)) return 0;
+    va_list ap;
+    va_start(ap, fmt);
+    print_wanted(output, module, level, file, line, function, fmt, ap);
     va_end(ap);
     return 0;
 }
