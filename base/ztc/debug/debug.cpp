@@ -122,8 +122,11 @@ namespace {
 }
 } // namespace
 
-extern "C" int debug_print(debug_output_t *output, int module, int level, const char *file,
-                           int line, const char *function, const char *fmt, ...) {
+// Aligned to a cache line: where the level test's loop straddled a fetch
+// block, the print no output wants took twice as long.
+extern "C" [[gnu::aligned(64)]] int debug_print(debug_output_t *output, int module, int level,
+                                                const char *file, int line, const char *function,
+                                                const char *fmt, ...) {
     if (!debug_level_enabled(output, module, level)) return 0;
     va_list ap;
     va_start(ap, fmt);
