@@ -15,10 +15,27 @@ uint8_t debug_time_calendar = 0;
 namespace {
 constexpr size_t kTimeTextSize = 256;
 
+// The decimal digits of value, at least min_digits of them (leading zeros);
+// returns the end.
+char *put_decimal(char *out, unsigned long value, int min_digits) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n < min_digits) digits[n++] = '0';
+    while (n > 0) *out++ = digits[--n];
+    return out;
+}
+
 void format_time_text(const struct timeval &tv, char (&text)[kTimeTextSize]) {
     if (!debug_time_calendar) {
-        zt_snprintf(text, sizeof text, "%09lu.%06lu", static_cast<unsigned long>(tv.tv_sec),
-                    static_cast<unsigned long>(tv.tv_usec));
+        // "%09lu.%06lu", written directly: every line carries one.
+        char *end = put_decimal(text, static_cast<unsigned long>(tv.tv_sec), 9);
+        *end++ = '.';
+        end = put_decimal(end, static_cast<unsigned long>(tv.tv_usec), 6);
+        *end = '\0';
         return;
     }
     time_t secs = tv.tv_sec;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <string>
 #include <thread>
 
@@ -111,6 +113,26 @@ TEST(DebugPrint, TimeTextInBothForms) {
         EXPECT_EQ(seen.tv.tv_usec, c.usec);
         EXPECT_EQ(seen.message + seen.file + seen.function, "m3base/xfn");
         EXPECT_EQ(seen.module * 100 + seen.level * 10 + seen.line, 219);
+    }
+}
+
+// The clock form at the ends of both fields, as "%09lu.%06lu" prints them.
+TEST(DebugPrint, ClockTimeTextAtTheEnds) {
+    const struct timeval times[] = {
+        {0, 0}, {999999999, 999999}, {1000000000, 1000000}, {LONG_MAX, 5}, {7, -1}, {-1, 123}};
+    static struct timeval now;
+    for (const struct timeval &t : times) {
+        now = t;
+        auto saved = debug_get_time_function;
+        debug_get_time_function = [](struct timeval *tv) { *tv = now; };
+        Seen seen;
+        debug_output_t out = external(1, &seen);
+        debug_print(&out, 2, 1, "base/x", 9, "fn", "m");
+        debug_get_time_function = saved;
+        char expected[64];
+        snprintf(expected, sizeof expected, "%09lu.%06lu", static_cast<unsigned long>(t.tv_sec),
+                 static_cast<unsigned long>(t.tv_usec));
+        EXPECT_EQ(seen.time_text, expected);
     }
 }
 
