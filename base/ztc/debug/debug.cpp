@@ -1,5 +1,6 @@
 // The debug print: level test, thread number, time stamp, then each output that wants it.
 #include <errno.h>
+#include <string.h>
 #include <time.h>
 
 #include "base/ztc/debug/debug_internal.h"
@@ -17,16 +18,18 @@ constexpr size_t kTimeTextSize = 256;
 
 // The decimal digits of value, at least min_digits of them (leading zeros);
 // returns the end.
-char *put_decimal(char *out, unsigned long value, int min_digits) {
+char *put_decimal(char *out, unsigned long value, long min_digits) {
     char digits[24];
-    int n = 0;
+    char *const end = digits + sizeof digits;
+    char *first = end;
     do {
-        digits[n++] = static_cast<char>('0' + value % 10);
+        *--first = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    while (n < min_digits) digits[n++] = '0';
-    while (n > 0) *out++ = digits[--n];
-    return out;
+    while (end - first < min_digits) *--first = '0';
+    const size_t n = static_cast<size_t>(end - first);
+    memcpy(out, first, n);
+    return out + n;
 }
 
 void format_time_text(const struct timeval &tv, char (&text)[kTimeTextSize]) {

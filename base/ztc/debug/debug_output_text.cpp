@@ -142,7 +142,8 @@ extern "C" void debug_print_text(debug_output_t *output, int thread_num, const c
     // a "%". The line format would be the header with the message format in
     // the marker's place; the engine prints that without it being built.
     const size_t marker = rendered.find(kMarker);
-    if (marker != std::string_view::npos && count_occurrences(rendered, kMarker) == 1) {
+    if (marker != std::string_view::npos &&
+        rendered.find(kMarker, marker + 1) == std::string_view::npos) {
         if (rendered.size() - kMarker.size() + strlen(message_format) >= DEBUG_BUFFER_SIZE) return;
         errno = saved_errno;
         int len = ztc::printf_engine::vsprintf_framed(text, sizeof text, rendered.substr(0, marker),
