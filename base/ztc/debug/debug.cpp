@@ -5,6 +5,7 @@
 
 #include "base/ztc/debug/debug_internal.h"
 #include "base/ztc/os/printf.h"
+#include "base/ztc/os/printf_writers.h"
 #include "base/ztc/time/time.h"
 
 extern "C" {
@@ -21,11 +22,7 @@ constexpr size_t kTimeTextSize = 256;
 char *put_decimal(char *out, unsigned long value, long min_digits) {
     char digits[24];
     char *const end = digits + sizeof digits;
-    char *first = end;
-    do {
-        *--first = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    char *first = ztc::printf_engine::decimal_digits(end, value);
     while (end - first < min_digits) *--first = '0';
     const size_t n = static_cast<size_t>(end - first);
     memcpy(out, first, n);

@@ -43,14 +43,18 @@ constexpr std::array<char, 200> digit_pairs = [] {
 // Writes the digits of value so that they end just before `end`; returns
 // where they start.
 char *digits_of(char *end, unsigned long long value, const Radix &radix) {
-    if (radix.shift != 0) {
-        const unsigned mask = (1u << radix.shift) - 1;
-        do {
-            *--end = radix.letters[value & mask];
-            value >>= radix.shift;
-        } while (value != 0);
-        return end;
-    }
+    if (radix.shift == 0) return decimal_digits(end, value);
+    const unsigned mask = (1u << radix.shift) - 1;
+    do {
+        *--end = radix.letters[value & mask];
+        value >>= radix.shift;
+    } while (value != 0);
+    return end;
+}
+
+} // namespace
+
+char *decimal_digits(char *end, unsigned long long value) {
     while (value >= 100) {
         const size_t pair = static_cast<size_t>(value % 100) * 2;
         value /= 100;
@@ -65,6 +69,8 @@ char *digits_of(char *end, unsigned long long value, const Radix &radix) {
     }
     return end;
 }
+
+namespace {
 
 // The value as the conversion sees it: a value read as int is cut to short or
 // char by h and hh, and one of the 64-bit codes keeps all its bits.

@@ -91,6 +91,10 @@ inline void put_padded(Sink &out, const Piece &piece, const char *prefix, size_t
     if (padding != 0 && (piece.flags & FLAG_MINUS) != 0) out.fill(' ', padding);
 }
 
+// Writes the decimal digits of value so that they end just before `end`
+// (at most 20 of them); returns where they start.
+char *decimal_digits(char *end, unsigned long long value);
+
 // d i o u x X: `value` as read from the list, cut to the length code `len`.
 void write_integer(Sink &out, const Piece &piece, long long value, int len);
 // s (and every text the engine makes: errno, wide and extension texts).
