@@ -106,6 +106,23 @@ unsigned long long unsigned_value(long long value, int len) {
 
 void write_integer(Sink &out, const Piece &piece, long long value, int len) {
     const Radix radix = radix_of(piece.letter);
+    char buffer[24];
+    char *const end = buffer + sizeof buffer;
+
+    // The most frequent piece: a plain decimal, its sign and digits alone.
+    if (piece.plain && radix.shift == 0) {
+        if (!radix.is_signed) {
+            const char *digits = decimal_digits(end, unsigned_value(value, len));
+            out.put(digits, static_cast<size_t>(end - digits));
+            return;
+        }
+        const long long v = signed_value(value, len);
+        char *digits = decimal_digits(end, v < 0 ? 0 - static_cast<unsigned long long>(v)
+                                                 : static_cast<unsigned long long>(v));
+        if (v < 0) *--digits = '-';
+        out.put(digits, static_cast<size_t>(end - digits));
+        return;
+    }
 
     char prefix[2];
     size_t prefix_len = 0;
@@ -130,8 +147,6 @@ void write_integer(Sink &out, const Piece &piece, long long value, int len) {
     }
 
     // A zero value with precision 0 has no digits at all.
-    char buffer[24];
-    char *const end = buffer + sizeof buffer;
     const char *digits = end;
     if (magnitude != 0 || piece.precision != 0) digits = digits_of(end, magnitude, radix);
     const size_t length = static_cast<size_t>(end - digits);

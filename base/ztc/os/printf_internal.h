@@ -45,6 +45,7 @@ struct Piece {
     uint8_t flags = 0;
     char letter = 0;
     bool own = false;       // the engine's own writers can serve it
+    bool plain = false;     // no flags, width or precision: the value's text alone
     uint32_t width = 0;     // `*` values replace it when the piece is printed
     int32_t precision = -1; // -1: none given
 };

@@ -78,9 +78,11 @@ void decode_piece(Arg &arg) {
     }
     piece.letter = arg.cs[arg.cs_len - 1];
     piece.own = true;
+    piece.plain = piece.flags == 0 && piece.width == 0 && piece.precision < 0;
 }
 
 bool apply_stars(Piece &piece, const Stars &stars) {
+    if (stars.has_width || stars.has_precision) piece.plain = false;
     if (stars.has_width) {
         if (stars.width == INT_MIN) return false;
         // A negative width from the list is the "-" flag and its magnitude.

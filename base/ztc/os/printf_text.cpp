@@ -8,6 +8,10 @@ namespace ztc::printf_engine {
 void write_text(Sink &out, const Piece &piece, const char *text) {
     // A null text reads "(null)" where that fits the precision, else nothing.
     if (text == nullptr) text = piece.precision < 0 || piece.precision >= 6 ? "(null)" : "";
+    if (piece.plain) {
+        out.put(text, strlen(text));
+        return;
+    }
     const size_t length =
         piece.precision < 0 ? strlen(text) : strnlen(text, static_cast<size_t>(piece.precision));
     put_padded(out, piece, nullptr, 0, 0, text, length);
