@@ -146,12 +146,39 @@ struct MbsSlot {
     int32_t fill;
 };
 
+// The calling thread's values as last fetched from their keys: a key lookup
+// on every call costs as much as formatting a short number. An entry is
+// cleared where its value is released, so it never outlives the value.
+struct ThreadValues {
+    int32_t *recursion_count;
+    Arg *arg_tables;
+    MbsSlot *mbs_slots;
+};
+extern thread_local ThreadValues thread_values;
+
+// The key lookups (and the allocation on a thread's first use) behind them.
+int32_t *fetch_recursion_count();
+Arg *fetch_arg_tables();
+MbsSlot *fetch_mbs_slots();
+
 // The calling thread's active-call count (allocated on first use).
-int32_t *thread_recursion_count();
+inline int32_t *thread_recursion_count() {
+    if (int32_t *value = thread_values.recursion_count) [[likely]]
+        return value;
+    return fetch_recursion_count();
+}
 // The calling thread's argument tables, MAX_RECURSIVE_CALLS of them.
-Arg *thread_arg_tables();
+inline Arg *thread_arg_tables() {
+    if (Arg *value = thread_values.arg_tables) [[likely]]
+        return value;
+    return fetch_arg_tables();
+}
 // The calling thread's wide-text slots, MAX_RECURSIVE_CALLS of them.
-MbsSlot *thread_mbs_slots();
+inline MbsSlot *thread_mbs_slots() {
+    if (MbsSlot *value = thread_values.mbs_slots) [[likely]]
+        return value;
+    return fetch_mbs_slots();
+}
 
 // Literal text printed before and after a format's own output.
 struct Frame {

@@ -18,16 +18,10 @@ pthread_key_t recursion_key;
 pthread_key_t args_key;
 pthread_key_t mbs_key;
 
-// The thread's values as last fetched, one per key: a key lookup on every
-// call costs as much as formatting a short number. Each entry is cleared
-// where its value is released, so it never outlives the value.
-enum CacheIndex { RECURSION, ARGS, MBS, CACHED_KEYS };
-thread_local void *cached[CACHED_KEYS];
-
 void forget_cached(const void *value) {
-    for (void *&entry : cached) {
-        if (entry == value) entry = nullptr;
-    }
+    if (thread_values.recursion_count == value) thread_values.recursion_count = nullptr;
+    if (thread_values.arg_tables == value) thread_values.arg_tables = nullptr;
+    if (thread_values.mbs_slots == value) thread_values.mbs_slots = nullptr;
 }
 
 // Key destructor: releases a value of a thread that ends without having run
@@ -112,29 +106,23 @@ void *fetch_thread_value(pthread_key_t &key, size_t bytes, const LostMemory &los
     return value;
 }
 
-inline void *thread_value(CacheIndex index, pthread_key_t &key, size_t bytes,
-                          const LostMemory &loss) {
-    void *&entry = cached[index];
-    if (entry == nullptr) [[unlikely]]
-        entry = fetch_thread_value(key, bytes, loss);
-    return entry;
-}
-
 } // namespace
 
-int32_t *thread_recursion_count() {
-    return static_cast<int32_t *>(
-        thread_value(RECURSION, recursion_key, sizeof(int32_t), lost_recursion_count));
+thread_local ThreadValues thread_values;
+
+int32_t *fetch_recursion_count() {
+    return thread_values.recursion_count = static_cast<int32_t *>(
+               fetch_thread_value(recursion_key, sizeof(int32_t), lost_recursion_count));
 }
 
-Arg *thread_arg_tables() {
-    return static_cast<Arg *>(thread_value(
-        ARGS, args_key, sizeof(Arg) * MAX_VARARG_COUNT * MAX_RECURSIVE_CALLS, lost_args));
+Arg *fetch_arg_tables() {
+    return thread_values.arg_tables = static_cast<Arg *>(fetch_thread_value(
+               args_key, sizeof(Arg) * MAX_VARARG_COUNT * MAX_RECURSIVE_CALLS, lost_args));
 }
 
-MbsSlot *thread_mbs_slots() {
-    return static_cast<MbsSlot *>(
-        thread_value(MBS, mbs_key, sizeof(MbsSlot) * MAX_RECURSIVE_CALLS, lost_mbsbuffer));
+MbsSlot *fetch_mbs_slots() {
+    return thread_values.mbs_slots = static_cast<MbsSlot *>(
+               fetch_thread_value(mbs_key, sizeof(MbsSlot) * MAX_RECURSIVE_CALLS, lost_mbsbuffer));
 }
 
 } // namespace ztc::printf_engine
