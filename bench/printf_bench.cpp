@@ -76,7 +76,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const Run &r : runs) {
-            if (r.run_type == Run::RT_Iteration)
+            // Every repetition, or only the median where only aggregates are reported.
+            if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
                 times[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
         }
         ConsoleReporter::ReportRuns(runs);
