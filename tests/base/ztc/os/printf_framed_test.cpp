@@ -13,8 +13,8 @@ namespace {
 
 using ztc::printf_engine::vsprintf_framed;
 
-int framed(char *buf, size_t size, const std::string &before, const char *fmt,
-           const std::string &after, ...) {
+// The last named parameter is a plain pointer: va_start needs one.
+int framed(char *buf, size_t size, const char *before, const char *fmt, const char *after, ...) {
     va_list ap;
     va_start(ap, after);
     const int result = vsprintf_framed(buf, size, before, fmt, after, ap);
@@ -34,7 +34,7 @@ struct Case {
        size_t size, int *count) {                                                                  \
         (void)count;                                                                               \
         if (before.empty() && after.empty()) return zt_snprintf(buf, size, fmt, __VA_ARGS__);      \
-        return framed(buf, size, before, fmt, after, __VA_ARGS__);                                 \
+        return framed(buf, size, before.c_str(), fmt, after.c_str(), __VA_ARGS__);                 \
     }
 
 const Case cases[] = {
