@@ -27,7 +27,8 @@ int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &p
     Sink out{buf, size};
     out.put(frame.before.data(), frame.before.size());
     const char *position = fmt;
-    for (const Arg *arg = args; arg != args + parsed.arg_count; ++arg) {
+    const Arg *const last = args + parsed.arg_count;
+    for (const Arg *arg = args; arg != last; ++arg) {
         out.put(position, static_cast<size_t>(arg->fmt_start - position));
         switch (arg->type) {
         case ZT_PRINTF_TYPE_NONE:
