@@ -109,18 +109,37 @@ void write_integer(Sink &out, const Piece &piece, long long value, int len) {
     char buffer[24];
     char *const end = buffer + sizeof buffer;
 
-    // The most frequent piece: a plain decimal, its sign and digits alone.
-    if (piece.plain && radix.shift == 0) {
-        if (!radix.is_signed) {
-            const char *digits = decimal_digits(end, unsigned_value(value, len));
-            out.put(digits, static_cast<size_t>(end - digits));
-            return;
+    // The most frequent pieces: a decimal with at most a width, "0" or "-":
+    // its sign and digits, padded.
+    if (radix.shift == 0 && piece.precision < 0 &&
+        (piece.flags & (FLAG_PLUS | FLAG_SPACE | FLAG_HASH)) == 0) {
+        bool negative = false;
+        unsigned long long magnitude;
+        if (radix.is_signed) {
+            const long long v = signed_value(value, len);
+            negative = v < 0;
+            magnitude = negative ? 0 - static_cast<unsigned long long>(v)
+                                 : static_cast<unsigned long long>(v);
+        } else {
+            magnitude = unsigned_value(value, len);
         }
-        const long long v = signed_value(value, len);
-        char *digits = decimal_digits(end, v < 0 ? 0 - static_cast<unsigned long long>(v)
-                                                 : static_cast<unsigned long long>(v));
-        if (v < 0) *--digits = '-';
-        out.put(digits, static_cast<size_t>(end - digits));
+        char *digits = decimal_digits(end, magnitude);
+        if (negative) *--digits = '-';
+        const size_t length = static_cast<size_t>(end - digits);
+        if (piece.width <= length) {
+            out.put(digits, length);
+        } else if (piece.flags & FLAG_MINUS) {
+            out.put(digits, length);
+            out.fill(' ', piece.width - length);
+        } else if (piece.flags & FLAG_ZERO) {
+            // The zeros go between the sign and the digits.
+            if (negative) out.put(digits++, 1);
+            out.fill('0', piece.width - length);
+            out.put(digits, static_cast<size_t>(end - digits));
+        } else {
+            out.fill(' ', piece.width - length);
+            out.put(digits, length);
+        }
         return;
     }
 
