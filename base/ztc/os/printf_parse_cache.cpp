@@ -31,7 +31,7 @@ struct ParseCache {
 
 // Static thread storage, not heap: it costs no allocation at any call.
 // Nested calls (from extension formatters) are rare and always parse.
-thread_local ParseCache cache;
+constinit thread_local ParseCache cache{};
 
 CachedParse &victim_for(const char *fmt) {
     // An entry for the same address holds bytes that are no longer there.

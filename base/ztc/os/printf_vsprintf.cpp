@@ -24,7 +24,8 @@ class ActiveCall {
 };
 
 // One call; with a frame, -1 where the frame's text would not be literal.
-int format_call(char *buf, size_t size, const Frame *frame, const char *fmt, va_list ap) {
+[[gnu::always_inline]] inline int format_call(char *buf, size_t size, const Frame *frame,
+                                              const char *fmt, va_list ap) {
     const int saved_errno = errno;
     if (buf == nullptr) size = 0;
     if (fmt == nullptr) return write_failure(buf, size, {CHECK_NULL_FORMAT, 0});
