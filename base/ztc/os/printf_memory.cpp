@@ -108,7 +108,7 @@ void *fetch_thread_value(pthread_key_t &key, size_t bytes, const LostMemory &los
 
 } // namespace
 
-constinit thread_local ThreadValues thread_values;
+constinit thread_local ThreadValues thread_values{};
 
 int32_t *fetch_recursion_count() {
     return thread_values.recursion_count = static_cast<int32_t *>(
