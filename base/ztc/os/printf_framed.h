@@ -13,7 +13,7 @@ namespace ztc::printf_engine {
 // `after` are literal text: the same bytes, result, %n counts and error
 // texts, without building that format. Returns -1 and writes nothing where
 // they would not be literal text: when they hold a "%", or when fmt ends
-// inside a specification (it would run on into `after`).
+// inside a conversion (it would run on into `after`).
 int vsprintf_framed(char *buf, size_t size, std::string_view before, const char *fmt,
                     std::string_view after, va_list ap);
 

@@ -40,7 +40,7 @@ enum PieceFlag : uint8_t {
 };
 
 // A conversion's flags, width, precision and letter, read from its rebuilt
-// specification once, when the record is complete.
+// conversion text once, when the record is complete.
 struct Piece {
     uint8_t flags = 0;
     char letter = 0;
@@ -69,7 +69,7 @@ constexpr bool reads_64_bits(int len) {
            len == ZT_PRINTF_LEN_Z || len == ZT_PRINTF_LEN_T || len == ZT_PRINTF_LEN_I64;
 }
 
-// Decodes the record's rebuilt specification into its piece.
+// Decodes the record's rebuilt conversion text (`cs`) into its piece.
 void decode_piece(Arg &arg);
 
 // A failed check: its number and the one value its text may carry.
@@ -119,7 +119,7 @@ struct ParsedFormat {
     // Every conversion reads one plain value in order and has its own writer:
     // no `*`, positional number, count, errno, wide or extension conversion.
     bool simple = false;
-    bool unfinished = false; // the format ends inside a specification
+    bool unfinished = false; // the format ends inside a conversion
 };
 
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.

@@ -32,7 +32,7 @@ int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &p
         out.put(position, static_cast<size_t>(arg->fmt_start - position));
         switch (arg->type) {
         case ZT_PRINTF_TYPE_NONE:
-            // Only the "%" goes; the rest of the specification is literal text.
+            // Only the "%" goes; the rest of the conversion is literal text.
             position = arg->fmt_start + 1;
             continue;
         case ZT_PRINTF_TYPE_INT:

@@ -1,4 +1,4 @@
-// Flags, width and precision of one rebuilt specification, for the own writers.
+// Flags, width and precision of one rebuilt conversion text, for the own writers.
 #include <array>
 #include <climits>
 

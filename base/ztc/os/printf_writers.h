@@ -1,7 +1,7 @@
 // The engine's own writers for single conversions: the counting sink they
-// write into, the decoded specification they follow, and one writer per
+// write into, the decoded conversion they follow, and one writer per
 // family of values. Each writes exactly the bytes the C library's snprintf
-// writes for the same specification and value.
+// writes for the same conversion and value.
 #ifndef ZTC_OS_PRINTF_WRITERS_H
 #define ZTC_OS_PRINTF_WRITERS_H
 

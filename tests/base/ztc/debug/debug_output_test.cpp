@@ -65,7 +65,7 @@ TEST(TextWriter, MessageFormatActsOnTheWholeLine) {
     EXPECT_EQ(count, static_cast<int>(line.size()) - 2); // from the line start up to "c\n"
     line = text_line(&out, 1, "a%b", "t", 0, "fn", "%2$s-%1$d", 4, "q");
     EXPECT_TRUE(line.ends_with("a%bq-4\n")) << line;
-    // A message ending inside a specification runs on into the newline, which ends it.
+    // A message ending inside a conversion runs on into the newline, which ends it.
     line = text_line(&out, 1, "", "t", 0, "fn", "rate 50%");
     EXPECT_TRUE(line.ends_with("rate 50\n")) << line;
     // A module outside the table has an empty name column.

@@ -78,7 +78,7 @@ TEST(PrintfFramed, RefusesTextThatWouldNotBeLiteral) {
     } refused[] = {
         {"50% ", "%d", ""},   // a "%" before
         {"", "%d", "%s"},     // a "%" after
-        {"", "rate %", "\n"}, // the format's last specification would run into the text after
+        {"", "rate %", "\n"}, // the format's last conversion would run into the text after
         {"", "%-", "x"},
     };
     for (const auto &r : refused) {
