@@ -12,6 +12,7 @@
 
 #include "base/ztc/debug/debug_internal.h"
 #include "base/ztc/os/printf.h"
+#include "base/ztc/os/printf_framed.h"
 
 namespace {
 // Two markers of one length: where both renderings hold their own marker, the message
@@ -66,7 +67,7 @@ class LineFormat {
         size_t o = 0;
         bool message_placed = false;
         for (size_t i = 0; i < header_.size();) {
-            if (is_marker(i)) {
+            if (header_[i] == kMarker[0] && is_marker(i)) {
                 // A format naming the message twice gets it once: its arguments exist once.
                 if (!message_placed) {
                     memcpy(out + o, message_.data(), message_.size());
@@ -106,6 +107,15 @@ class LineFormat {
     std::string_view message_;
 };
 
+// Hands the formatted line (the engine's result len) to the output, cut to the buffer.
+void deliver_line(debug_output_t *output, const char (&text)[DEBUG_BUFFER_SIZE], int len) {
+    if (len <= 0) return;
+    const size_t n =
+        static_cast<size_t>(len) < sizeof text ? static_cast<size_t>(len) : sizeof text - 1;
+    ztc::debug::deliver(output, &output->u.text.lock, output->u.text.write, output->u.text.user,
+                        text, n);
+}
+
 size_t count_occurrences(std::string_view text, std::string_view what) {
     size_t n = 0;
     for (size_t i = text.find(what); i != std::string_view::npos; i = text.find(what, i + 1)) ++n;
@@ -130,6 +140,25 @@ extern "C" void debug_print_text(debug_output_t *output, int thread_num, const c
     if (header_len < 0 || static_cast<size_t>(header_len) >= sizeof header) return;
     std::string_view rendered(header, static_cast<size_t>(header_len));
 
+    char text[DEBUG_BUFFER_SIZE];
+    const char *message_format = or_empty(fmt);
+    // The usual line: the message stands once in the header and no value brings
+    // a "%". The line format would be the header with the message format in
+    // the marker's place; the engine prints that without it being built.
+    const size_t marker = rendered.find(kMarker);
+    if (marker != std::string_view::npos &&
+        rendered.find(kMarker, marker + 1) == std::string_view::npos) {
+        if (rendered.size() - kMarker.size() + strlen(message_format) >= DEBUG_BUFFER_SIZE) return;
+        errno = saved_errno;
+        int len = ztc::printf_engine::vsprintf_framed(text, sizeof text, rendered.substr(0, marker),
+                                                      message_format,
+                                                      rendered.substr(marker + kMarker.size()), ap);
+        if (len != -1) {
+            deliver_line(output, text, len);
+            return;
+        }
+    }
+
     // A value holding the marker's bytes is told apart by a second rendering.
     char other[kHeaderSize];
     const char *other_rendering = nullptr;
@@ -139,13 +168,8 @@ extern "C" void debug_print_text(debug_output_t *output, int thread_num, const c
     }
 
     char line_format[kLineFormatSize];
-    if (!LineFormat(rendered, other_rendering, or_empty(fmt)).build(line_format)) return;
+    if (!LineFormat(rendered, other_rendering, message_format).build(line_format)) return;
 
-    char text[DEBUG_BUFFER_SIZE];
     errno = saved_errno;
-    int len = zt_vsprintf(text, sizeof text, line_format, ap);
-    if (len <= 0) return;
-    size_t n = static_cast<size_t>(len) < sizeof text ? static_cast<size_t>(len) : sizeof text - 1;
-    ztc::debug::deliver(output, &output->u.text.lock, output->u.text.write, output->u.text.user,
-                        text, n);
+    deliver_line(output, text, zt_vsprintf(text, sizeof text, line_format, ap));
 }

@@ -28,8 +28,27 @@ struct RegistrySlot {
 
 // First occupied slot whose name equals `name`, or null. Safe from any thread.
 const RegistrySlot *registry_find(std::string_view name);
-// Number of occupied slots.
+// Number of occupied slots; it grows with every registration and never shrinks.
 int registry_slots_in_use();
+
+enum PieceFlag : uint8_t {
+    FLAG_MINUS = 1u << 0, // pad on the right
+    FLAG_PLUS = 1u << 1,  // a sign for positive values too
+    FLAG_SPACE = 1u << 2, // a space where a positive value has no sign
+    FLAG_HASH = 1u << 3,  // alternate form
+    FLAG_ZERO = 1u << 4,  // pad numbers with zeros after their sign
+};
+
+// A conversion's flags, width, precision and letter, read from its rebuilt
+// conversion text once, when the record is complete.
+struct Piece {
+    uint8_t flags = 0;
+    char letter = 0;
+    bool own = false;       // the engine's own writers can serve it
+    bool plain = false;     // no flags, width or precision: the value's text alone
+    uint32_t width = 0;     // `*` values replace it when the piece is printed
+    int32_t precision = -1; // -1: none given
+};
 
 // One conversion specification, or one `*` argument of it.
 struct Arg {
@@ -41,7 +60,17 @@ struct Arg {
     int32_t len;
     int32_t type;
     const RegistrySlot *ext;
+    Piece piece;
 };
+
+// Whether an integer conversion with this length code reads a 64-bit value.
+constexpr bool reads_64_bits(int len) {
+    return len == ZT_PRINTF_LEN_L || len == ZT_PRINTF_LEN_LL || len == ZT_PRINTF_LEN_J ||
+           len == ZT_PRINTF_LEN_Z || len == ZT_PRINTF_LEN_T || len == ZT_PRINTF_LEN_I64;
+}
+
+// Decodes the record's rebuilt conversion text (`cs`) into its piece.
+void decode_piece(Arg &arg);
 
 // A failed check: its number and the one value its text may carry.
 struct Failure {
@@ -84,12 +113,22 @@ int write_failure(char *buf, size_t size, Failure failure);
 struct ParsedFormat {
     int arg_count = 0;
     int arg_numbering = ZT_PRINTF_ARG_NUMBERING_UNKNOWN;
-    int value_count = 0;  // argument numbers read from the list
-    int errno_number = 0; // value slot of the errno text, 0 when unused
+    int value_count = 0;              // argument numbers read from the list
+    int errno_number = 0;             // value slot of the errno text, 0 when unused
+    const char *format_end = nullptr; // the format's terminating NUL
+    // Every conversion reads one plain value in order and has its own writer:
+    // no `*`, positional number, count, errno, wide or extension conversion.
+    bool simple = false;
+    bool unfinished = false; // the format ends inside a conversion
 };
 
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.
 Failure parse_format(const char *fmt, Arg *args, ParsedFormat &parsed);
+
+// parse_format into `args`, or the remembered parse of the same format at
+// the same address; `records` is where the records to print stand.
+Failure parse_format_cached(const char *fmt, Arg *args, int depth, ParsedFormat &parsed,
+                            const Arg *&records);
 
 // The scan "%u$%c" of the standard library: optional white space and sign,
 // decimal digits, "$" and one more character. On success `number` is the
@@ -107,17 +146,56 @@ struct MbsSlot {
     int32_t fill;
 };
 
+// The calling thread's values as last fetched from their keys: a key lookup
+// on every call costs as much as formatting a short number. An entry is
+// cleared where its value is released, so it never outlives the value.
+struct ThreadValues {
+    int32_t *recursion_count;
+    Arg *arg_tables;
+    MbsSlot *mbs_slots;
+};
+extern thread_local ThreadValues thread_values;
+
+// The key lookups (and the allocation on a thread's first use) behind them.
+int32_t *fetch_recursion_count();
+Arg *fetch_arg_tables();
+MbsSlot *fetch_mbs_slots();
+
 // The calling thread's active-call count (allocated on first use).
-int32_t *thread_recursion_count();
+inline int32_t *thread_recursion_count() {
+    if (int32_t *value = thread_values.recursion_count) [[likely]]
+        return value;
+    return fetch_recursion_count();
+}
 // The calling thread's argument tables, MAX_RECURSIVE_CALLS of them.
-Arg *thread_arg_tables();
+inline Arg *thread_arg_tables() {
+    if (Arg *value = thread_values.arg_tables) [[likely]]
+        return value;
+    return fetch_arg_tables();
+}
 // The calling thread's wide-text slots, MAX_RECURSIVE_CALLS of them.
-MbsSlot *thread_mbs_slots();
+inline MbsSlot *thread_mbs_slots() {
+    if (MbsSlot *value = thread_values.mbs_slots) [[likely]]
+        return value;
+    return fetch_mbs_slots();
+}
+
+// Literal text printed before and after a format's own output.
+struct Frame {
+    std::string_view before;
+    std::string_view after;
+};
+
+// Prints a simple format (see ParsedFormat) in one pass, reading each value
+// as its record is printed.
+int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &parsed,
+                  const char *fmt, const Frame &frame, va_list ap);
 
 // Fetches, converts and prints the parsed records into buf; returns the
 // output length or the error text's length.
-int render_format(char *buf, size_t size, const char *fmt, Arg *args, const ParsedFormat &parsed,
-                  MbsSlot &mbs, int saved_errno, va_list ap);
+int render_format(char *buf, size_t size, const char *fmt, const Arg *args,
+                  const ParsedFormat &parsed, const Frame &frame, MbsSlot &mbs, int saved_errno,
+                  va_list ap);
 
 } // namespace ztc::printf_engine
 

@@ -18,9 +18,16 @@ pthread_key_t recursion_key;
 pthread_key_t args_key;
 pthread_key_t mbs_key;
 
+void forget_cached(const void *value) {
+    if (thread_values.recursion_count == value) thread_values.recursion_count = nullptr;
+    if (thread_values.arg_tables == value) thread_values.arg_tables = nullptr;
+    if (thread_values.mbs_slots == value) thread_values.mbs_slots = nullptr;
+}
+
 // Key destructor: releases a value of a thread that ends without having run
 // an exit hook for it (every thread under the raw threading type).
 void release_at_thread_end(void *value) {
+    forget_cached(value);
     free(value);
 }
 
@@ -33,7 +40,9 @@ void create_keys() {
 // Exit hook: frees the calling thread's value of the key that `key` points at.
 int release_thread_value(void *key) {
     const pthread_key_t k = *static_cast<pthread_key_t *>(key);
-    free(pthread_getspecific(k));
+    void *value = pthread_getspecific(k);
+    forget_cached(value);
+    free(value);
     return pthread_setspecific(k, nullptr);
 }
 
@@ -80,7 +89,7 @@ void write_stderr(const char *text) {
     abort();
 }
 
-void *thread_value(pthread_key_t &key, size_t bytes, const LostMemory &loss) {
+void *fetch_thread_value(pthread_key_t &key, size_t bytes, const LostMemory &loss) {
     pthread_once(&keys_once, create_keys);
     if (void *value = pthread_getspecific(key)) return value;
 
@@ -99,19 +108,21 @@ void *thread_value(pthread_key_t &key, size_t bytes, const LostMemory &loss) {
 
 } // namespace
 
-int32_t *thread_recursion_count() {
-    return static_cast<int32_t *>(
-        thread_value(recursion_key, sizeof(int32_t), lost_recursion_count));
+constinit thread_local ThreadValues thread_values{};
+
+int32_t *fetch_recursion_count() {
+    return thread_values.recursion_count = static_cast<int32_t *>(
+               fetch_thread_value(recursion_key, sizeof(int32_t), lost_recursion_count));
 }
 
-Arg *thread_arg_tables() {
-    return static_cast<Arg *>(
-        thread_value(args_key, sizeof(Arg) * MAX_VARARG_COUNT * MAX_RECURSIVE_CALLS, lost_args));
+Arg *fetch_arg_tables() {
+    return thread_values.arg_tables = static_cast<Arg *>(fetch_thread_value(
+               args_key, sizeof(Arg) * MAX_VARARG_COUNT * MAX_RECURSIVE_CALLS, lost_args));
 }
 
-MbsSlot *thread_mbs_slots() {
-    return static_cast<MbsSlot *>(
-        thread_value(mbs_key, sizeof(MbsSlot) * MAX_RECURSIVE_CALLS, lost_mbsbuffer));
+MbsSlot *fetch_mbs_slots() {
+    return thread_values.mbs_slots = static_cast<MbsSlot *>(
+               fetch_thread_value(mbs_key, sizeof(MbsSlot) * MAX_RECURSIVE_CALLS, lost_mbsbuffer));
 }
 
 } // namespace ztc::printf_engine

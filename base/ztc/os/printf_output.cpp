@@ -7,6 +7,7 @@
 
 #include "base/ztc/os/path.h"
 #include "base/ztc/os/printf_internal.h"
+#include "base/ztc/os/printf_writers.h"
 
 namespace ztc::printf_engine {
 namespace {
@@ -19,23 +20,10 @@ union Value {
     const void *pointer;
 };
 
-constexpr bool reads_64_bits(int len) {
-    return len == ZT_PRINTF_LEN_L || len == ZT_PRINTF_LEN_LL || len == ZT_PRINTF_LEN_J ||
-           len == ZT_PRINTF_LEN_Z || len == ZT_PRINTF_LEN_T || len == ZT_PRINTF_LEN_I64;
-}
-
 constexpr bool is_wide(const Arg &arg) {
     return arg.len == ZT_PRINTF_LEN_L &&
            (arg.type == ZT_PRINTF_TYPE_CHAR || arg.type == ZT_PRINTF_TYPE_STRING);
 }
-
-// Width and precision given by `*` arguments, for one conversion.
-struct Stars {
-    bool has_width = false;
-    bool has_precision = false;
-    int width = 0;
-    int precision = 0;
-};
 
 template <class T>
 int print_piece(char *dst, size_t space, const char *cs, const Stars &stars, T value) {
@@ -71,34 +59,34 @@ void compose_errno_text(char (&text)[ERRNO_TEXT_SIZE], int saved_errno) {
 
 class Renderer {
   public:
-    Renderer(char *buf, size_t size, const char *fmt, Arg *args, const ParsedFormat &parsed,
+    Renderer(char *buf, size_t size, const char *fmt, const Arg *args, const ParsedFormat &parsed,
              MbsSlot &mbs)
-        : buf_(buf), size_(size), position_(fmt), args_(args), parsed_(parsed), mbs_(mbs) {}
+        : out_{buf, size}, position_(fmt), args_(args), parsed_(parsed), mbs_(mbs) {}
 
-    int run(int saved_errno, va_list ap);
+    int run(const Frame &frame, int saved_errno, va_list ap);
 
   private:
     Failure fetch(va_list ap);
-    Value read_value(Arg &arg, va_list ap);
+    Value read_value(const Arg &arg, va_list ap);
     Failure print_records();
     Failure print(const Arg &arg, const Stars &stars);
+    bool print_own(const Arg &arg, const Stars &stars, const Value &value);
+    Failure print_delegated(const Arg &arg, const Stars &stars, const Value &value);
+    Failure print_extension(const Arg &arg, const Stars &stars, const void *pointer);
     Failure add(int piece);
+    Failure check_length() const;
     void copy_literal(const char *end);
-    char *cursor() { return count_ < size_ ? buf_ + count_ : nullptr; }
-    size_t space() const { return count_ < size_ ? size_ - count_ : 0; }
 
-    char *buf_;
-    size_t size_;
+    Sink out_;
     const char *position_;
-    Arg *args_;
+    const Arg *args_; // left as parsed: a later call may reuse the table
     const ParsedFormat &parsed_;
     MbsSlot &mbs_;
-    size_t count_ = 0; // length of the complete output so far
     Value values_[MAX_VARARG_COUNT];
     char errno_text_[ERRNO_TEXT_SIZE];
 };
 
-Value Renderer::read_value(Arg &arg, va_list ap) {
+Value Renderer::read_value(const Arg &arg, va_list ap) {
     Value value{};
     switch (arg.type) {
     case ZT_PRINTF_TYPE_INT:
@@ -145,9 +133,9 @@ Failure Renderer::fetch(va_list ap) {
     const bool positional = parsed_.arg_numbering == ZT_PRINTF_ARG_NUMBERING_POSITIONAL;
     int from = 0; // unnumbered values are read once each, in table order
     for (int k = 1; k <= parsed_.value_count; ++k) {
-        Arg *first = nullptr;
+        const Arg *first = nullptr;
         for (int i = from; i < parsed_.arg_count; ++i) {
-            Arg &arg = args_[i];
+            const Arg &arg = args_[i];
             if (arg.vararg_number != k) continue;
             if (first == nullptr) {
                 first = &arg;
@@ -168,63 +156,105 @@ Failure Renderer::fetch(va_list ap) {
 
 Failure Renderer::add(int piece) {
     if (piece < 0) return {CHECK_PIECE_FAILED, 0};
-    count_ += static_cast<size_t>(piece);
-    // The result is an int: a longer output is a fault of the format.
-    if (count_ > INT_MAX) return {CHECK_PIECE_FAILED, 0};
+    out_.count += static_cast<size_t>(piece);
+    return check_length();
+}
+
+// The result is an int: a longer output is a fault of the format.
+Failure Renderer::check_length() const {
+    if (out_.count > INT_MAX) return {CHECK_PIECE_FAILED, 0};
     return {};
 }
 
 void Renderer::copy_literal(const char *end) {
-    const size_t length = static_cast<size_t>(end - position_);
-    if (count_ < size_) {
-        const size_t room = size_ - count_;
-        memcpy(buf_ + count_, position_, length < room ? length : room);
-    }
-    count_ += length;
+    out_.put(position_, static_cast<size_t>(end - position_));
     position_ = end;
+}
+
+// The conversions whose bytes the engine writes itself.
+bool Renderer::print_own(const Arg &arg, const Stars &stars, const Value &value) {
+    Piece piece = arg.piece;
+    if (!piece.own || !apply_stars(piece, stars)) return false;
+    switch (arg.type) {
+    case ZT_PRINTF_TYPE_INT:
+    case ZT_PRINTF_TYPE_UINT:
+        write_integer(out_, piece, value.integer, arg.len);
+        return true;
+    case ZT_PRINTF_TYPE_DOUBLE:
+        return write_real(out_, piece, value.real);
+    case ZT_PRINTF_TYPE_CHAR:
+        if (is_wide(arg)) {
+            write_text(out_, piece, static_cast<const char *>(value.pointer));
+        } else {
+            write_char(out_, piece, static_cast<int>(value.integer));
+        }
+        return true;
+    case ZT_PRINTF_TYPE_STRING:
+    case ZT_PRINTF_TYPE_ERRNO:
+        write_text(out_, piece, static_cast<const char *>(value.pointer));
+        return true;
+    default:
+        return false;
+    }
 }
 
 Failure Renderer::print(const Arg &arg, const Stars &stars) {
     const Value &value = values_[arg.vararg_number - 1];
+    if (arg.ext != nullptr) return print_extension(arg, stars, value.pointer);
+    if (print_own(arg, stars, value)) return check_length();
+    return print_delegated(arg, stars, value);
+}
+
+// Pieces handed to the C library's formatter, at their place in the buffer.
+Failure Renderer::print_delegated(const Arg &arg, const Stars &stars, const Value &value) {
     const char *cs = arg.cs;
+    char *cursor = out_.cursor();
+    const size_t space = out_.space();
     switch (arg.type) {
     case ZT_PRINTF_TYPE_INT:
     case ZT_PRINTF_TYPE_UINT:
         if (reads_64_bits(arg.len))
-            return add(print_piece(cursor(), space(), cs, stars, value.integer));
-        return add(print_piece(cursor(), space(), cs, stars, static_cast<int>(value.integer)));
+            return add(print_piece(cursor, space, cs, stars, value.integer));
+        return add(print_piece(cursor, space, cs, stars, static_cast<int>(value.integer)));
     case ZT_PRINTF_TYPE_DOUBLE:
         if (arg.len == ZT_PRINTF_LEN_CAPITAL_L) {
-            return add(print_piece(cursor(), space(), cs, stars, value.long_real));
+            return add(print_piece(cursor, space, cs, stars, value.long_real));
         }
-        return add(print_piece(cursor(), space(), cs, stars, value.real));
+        return add(print_piece(cursor, space, cs, stars, value.real));
     case ZT_PRINTF_TYPE_CHAR:
         if (is_wide(arg)) {
-            return add(print_piece(cursor(), space(), cs, stars,
-                                   static_cast<const char *>(value.pointer)));
+            return add(
+                print_piece(cursor, space, cs, stars, static_cast<const char *>(value.pointer)));
         }
-        return add(print_piece(cursor(), space(), cs, stars, static_cast<int>(value.integer)));
+        return add(print_piece(cursor, space, cs, stars, static_cast<int>(value.integer)));
     case ZT_PRINTF_TYPE_STRING:
     case ZT_PRINTF_TYPE_ERRNO:
-        return add(
-            print_piece(cursor(), space(), cs, stars, static_cast<const char *>(value.pointer)));
+        return add(print_piece(cursor, space, cs, stars, static_cast<const char *>(value.pointer)));
     case ZT_PRINTF_TYPE_POINTER:
-        break;
+        return add(print_piece(cursor, space, cs, stars, value.pointer));
     default:
         return {};
     }
+}
 
-    if (arg.ext == nullptr) return add(print_piece(cursor(), space(), cs, stars, value.pointer));
-    // The formatter's text is printed as "%s" under the flags, width and
-    // precision written for the conversion.
+// The formatter's text is printed as "%s" under the flags, width and
+// precision written for the conversion.
+Failure Renderer::print_extension(const Arg &arg, const Stars &stars, const void *pointer) {
     char scratch[EXTENSION_SCRATCH_SIZE];
     scratch[0] = '\0';
-    arg.ext->formatter(value.pointer, scratch, sizeof scratch);
+    arg.ext->formatter(pointer, scratch, sizeof scratch);
     scratch[sizeof scratch - 1] = '\0';
+
+    Piece piece = arg.piece;
+    if (piece.own && apply_stars(piece, stars)) {
+        write_text(out_, piece, scratch);
+        return check_length();
+    }
     char text_cs[MAX_CONVERSION_SPEC_LEN];
     memcpy(text_cs, arg.cs, sizeof text_cs);
     text_cs[arg.cs_len - 1] = 's';
-    return add(print_piece(cursor(), space(), text_cs, stars, static_cast<const char *>(scratch)));
+    return add(print_piece(out_.cursor(), out_.space(), text_cs, stars,
+                           static_cast<const char *>(scratch)));
 }
 
 Failure Renderer::print_records() {
@@ -251,7 +281,7 @@ Failure Renderer::print_records() {
         }
         if (arg.type == ZT_PRINTF_TYPE_COUNT) {
             void *target = const_cast<void *>(values_[arg.vararg_number - 1].pointer);
-            const int count = static_cast<int>(count_);
+            const int count = static_cast<int>(out_.count);
             if (target != nullptr) {
                 switch (arg.len) {
                 case ZT_PRINTF_LEN_H:
@@ -277,30 +307,33 @@ Failure Renderer::print_records() {
     return {};
 }
 
-int Renderer::run(int saved_errno, va_list ap) {
+int Renderer::run(const Frame &frame, int saved_errno, va_list ap) {
+    out_.put(frame.before.data(), frame.before.size());
     if (parsed_.errno_number != 0) {
         compose_errno_text(errno_text_, saved_errno);
         values_[parsed_.errno_number - 1].pointer = errno_text_;
     }
-    if (Failure f = fetch(ap)) return write_failure(buf_, size_, f);
-    if (Failure f = print_records()) return write_failure(buf_, size_, f);
+    if (Failure f = fetch(ap)) return write_failure(out_.buf, out_.size, f);
+    if (Failure f = print_records()) return write_failure(out_.buf, out_.size, f);
 
-    copy_literal(position_ + strlen(position_));
-    if (count_ > INT_MAX) return write_failure(buf_, size_, {CHECK_PIECE_FAILED, 0});
-    if (count_ < size_) {
-        buf_[count_] = '\0';
-    } else if (size_ != 0) {
-        buf_[size_ - 1] = '\0';
+    copy_literal(parsed_.format_end);
+    out_.put(frame.after.data(), frame.after.size());
+    if (Failure f = check_length()) return write_failure(out_.buf, out_.size, f);
+    if (out_.count < out_.size) {
+        out_.buf[out_.count] = '\0';
+    } else if (out_.size != 0) {
+        out_.buf[out_.size - 1] = '\0';
     }
-    return static_cast<int>(count_);
+    return static_cast<int>(out_.count);
 }
 
 } // namespace
 
-int render_format(char *buf, size_t size, const char *fmt, Arg *args, const ParsedFormat &parsed,
-                  MbsSlot &mbs, int saved_errno, va_list ap) {
+int render_format(char *buf, size_t size, const char *fmt, const Arg *args,
+                  const ParsedFormat &parsed, const Frame &frame, MbsSlot &mbs, int saved_errno,
+                  va_list ap) {
     Renderer renderer(buf, size, fmt, args, parsed, mbs);
-    return renderer.run(saved_errno, ap);
+    return renderer.run(frame, saved_errno, ap);
 }
 
 } // namespace ztc::printf_engine

@@ -95,6 +95,7 @@ class Parser {
     Failure conversion(const char *&p, char c);
     void extension(const char *&p);
     Failure count_unnumbered();
+    bool all_simple() const;
 
     Arg *args_;
     ParsedFormat &parsed_;
@@ -230,6 +231,7 @@ Failure Parser::conversion(const char *&p, char c) {
     if ((accepted_lengths[arg.type] & length_bit(arg.len)) == 0) return {CHECK_VALID_LENGTH, 0};
 
     arg.fmt_end = p;
+    decode_piece(arg);
     ++parsed_.arg_count;
     state_ = State::text;
     return {};
@@ -239,10 +241,9 @@ Failure Parser::parse(const char *fmt) {
     const char *p = fmt;
     while (*p != '\0') {
         if (state_ == State::text) {
-            if (*p != '%') {
-                ++p;
-                continue;
-            }
+            // Literal text is passed over in one search, not a byte at a time.
+            p = strchrnul(p, '%');
+            if (*p == '\0') break;
             if (Failure f = start_record(p)) return f;
             continue;
         }
@@ -295,7 +296,31 @@ Failure Parser::parse(const char *fmt) {
         }
     }
     // An unfinished specification is dropped: its characters stay literal text.
+    parsed_.format_end = p;
+    parsed_.unfinished = state_ != State::text;
     return {};
+}
+
+bool Parser::all_simple() const {
+    for (int i = 0; i < parsed_.arg_count; ++i) {
+        const Arg &arg = args_[i];
+        switch (arg.type) {
+        case ZT_PRINTF_TYPE_NONE:
+            break;
+        case ZT_PRINTF_TYPE_INT:
+        case ZT_PRINTF_TYPE_UINT:
+        case ZT_PRINTF_TYPE_DOUBLE:
+            if (!arg.piece.own) return false;
+            break;
+        case ZT_PRINTF_TYPE_CHAR:
+        case ZT_PRINTF_TYPE_STRING:
+            if (!arg.piece.own || arg.len == ZT_PRINTF_LEN_L) return false;
+            break;
+        default: // `*`, pointers, extensions, counts, errno
+            return false;
+        }
+    }
+    return true;
 }
 
 Failure Parser::number() {
@@ -316,6 +341,7 @@ Failure Parser::number() {
         }
     }
     parsed_.value_count = values;
+    parsed_.simple = !positional && !reads_errno && all_simple();
     if (reads_errno) {
         parsed_.errno_number = values + 1;
         for (int i = 0; i < parsed_.arg_count; ++i) {

@@ -1,5 +1,11 @@
 // Named extension formatters reached by "%p{name}".
+//
+// Slots are filled in order and never rewritten, so lookups need no lock: a
+// registration fills the next slot under the lock and then publishes the new
+// count with release order; a lookup reads the count with acquire order and
+// compares only the slots below it, which are complete and stay unchanged.
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -8,32 +14,24 @@
 namespace ztc::printf_engine {
 namespace {
 
-// Slots are filled in order and never rewritten, so a slot handed out by a
-// lookup stays valid after the lock is released.
 std::array<RegistrySlot, REGISTRY_SLOTS> registry_slots{};
-std::mutex registry_lock;
-
-bool slot_is_free(const RegistrySlot &slot) {
-    return slot.name[0] == '\0';
-}
+std::atomic<int> published_slots{0};
+std::mutex registry_lock; // serialises registrations
 
 } // namespace
 
 const RegistrySlot *registry_find(std::string_view name) {
     if (name.empty() || name.size() > MAX_EXTENSION_NAME_LEN) return nullptr;
-    std::lock_guard guard(registry_lock);
-    for (const RegistrySlot &slot : registry_slots) {
-        if (slot_is_free(slot)) break;
-        if (name == slot.name) return &slot;
+    const int used = published_slots.load(std::memory_order_acquire);
+    for (int i = 0; i < used; ++i) {
+        if (name == registry_slots[static_cast<size_t>(i)].name)
+            return &registry_slots[static_cast<size_t>(i)];
     }
     return nullptr;
 }
 
 int registry_slots_in_use() {
-    std::lock_guard guard(registry_lock);
-    int used = 0;
-    for (const RegistrySlot &slot : registry_slots) used += slot_is_free(slot) ? 0 : 1;
-    return used;
+    return published_slots.load(std::memory_order_acquire);
 }
 
 } // namespace ztc::printf_engine
@@ -46,11 +44,11 @@ extern "C" error_code_t zt_printf_register(const char *name, zt_printf_cb cb) {
     if (length == 0 || length > MAX_EXTENSION_NAME_LEN) return ERROR_INVALID_ARGUMENT;
 
     std::lock_guard guard(registry_lock);
-    for (RegistrySlot &slot : registry_slots) {
-        if (!slot_is_free(slot)) continue;
-        memcpy(slot.name, name, length + 1);
-        slot.formatter = cb;
-        return ERROR_SUCCESS;
-    }
-    return ERROR_OUT_OF_MEMORY;
+    const int used = published_slots.load(std::memory_order_relaxed);
+    if (used == REGISTRY_SLOTS) return ERROR_OUT_OF_MEMORY;
+    RegistrySlot &slot = registry_slots[static_cast<size_t>(used)];
+    memcpy(slot.name, name, length + 1);
+    slot.formatter = cb;
+    published_slots.store(used + 1, std::memory_order_release);
+    return ERROR_SUCCESS;
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <string>
 #include <tuple>
 
@@ -104,6 +106,24 @@ TEST(DebugPrint, TimeTextInBothForms) {
         debug_print(&out, 2, 1, "base/x", 9, "fn", "m%d", 3);
         EXPECT_EQ(seen.fields, "-1 [] " + std::string(stamp) + " 2 1 base/x:9 fn");
         EXPECT_EQ(seen.message, "m3");
+    }
+}
+
+// The clock form at the ends of both fields, as "%09lu.%06lu" prints them.
+TEST(DebugPrint, ClockTimeTextAtTheEnds) {
+    const struct timeval times[] = {
+        {0, 0}, {999999999, 999999}, {1000000000, 1000000}, {LONG_MAX, 5}, {7, -1}, {-1, 123}};
+    static struct timeval now;
+    for (const struct timeval &t : times) {
+        now = t;
+        Set<TimeFn> clock(debug_get_time_function, [](struct timeval *tv) { *tv = now; });
+        Seen seen;
+        debug_output_t out = external(&seen);
+        debug_print(&out, 2, 1, "base/x", 9, "fn", "m");
+        char expected[64];
+        snprintf(expected, sizeof expected, "[%09lu.%06lu]", static_cast<unsigned long>(t.tv_sec),
+                 static_cast<unsigned long>(t.tv_usec));
+        EXPECT_NE(seen.fields.find(expected), std::string::npos) << seen.fields;
     }
 }
 

@@ -65,6 +65,9 @@ TEST(TextWriter, MessageFormatActsOnTheWholeLine) {
     EXPECT_EQ(count, static_cast<int>(line.size()) - 2); // up to "c\n"
     line = text_line(&out, "a%b", "t", 0, "fn", "%2$s-%1$d", 4, "q");
     EXPECT_TRUE(line.ends_with("a%bq-4\n")) << line;
+    // A message ending inside a conversion runs on into the newline, which ends it.
+    line = text_line(&out, "", "t", 0, "fn", "rate 50%");
+    EXPECT_TRUE(line.ends_with("rate 50\n")) << line;
     EXPECT_EQ(text_line(&out, "", "t", 64, "fn", "m"), libc_line("", "t", "", "fn", "m"));
     line = text_line(&out, "", "t", 0, "fn", "%--d", 3);
     EXPECT_TRUE(line.starts_with("error:286:") && !line.ends_with("\n")) << line;

@@ -2,6 +2,8 @@
 // every interesting buffer size.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -68,7 +70,9 @@ class Generator {
 
     std::string literal() {
         std::string text;
-        for (int n = pick(4); n > 0; --n) text += any_of({"a", " ", "%%", "-", "xyz", "\t", "$"});
+        for (int n = pick(4); n > 0; --n)
+            text += any_of({"a", " ", "%%", "-", "xyz", "\t", "$",
+                            "a literal piece longer than any single conversion"});
         return text;
     }
 
@@ -106,19 +110,55 @@ class Generator {
             const bool wide =
                 length[0] == 'l' || length[0] == 'j' || length[0] == 'z' || length[0] == 't';
             value.kind = wide ? Kind::integer64 : Kind::integer;
-            value.integer =
-                wide
-                    ? (long long)std::uniform_int_distribution<unsigned long long>()(random_) >>
-                          pick(64)
-                    : std::uniform_int_distribution<int>(INT32_MIN, INT32_MAX)(random_) >> pick(32);
+            if (pick(4) == 0) {
+                // The ends of each range, and values that h and hh cut.
+                value.integer = wide ? any_of<long long>({0, -1, LLONG_MIN, LLONG_MAX, 1LL << 32})
+                                     : any_of<long long>({0, -1, INT_MIN, INT_MAX, 255, 256,
+                                                          0x1ff80, -129, 65535});
+            } else {
+                value.integer =
+                    wide
+                        ? (long long)std::uniform_int_distribution<unsigned long long>()(random_) >>
+                              pick(64)
+                        : std::uniform_int_distribution<int>(INT32_MIN, INT32_MAX)(random_) >>
+                              pick(32);
+            }
         } else if (std::string("eEfgG").find(letter) != std::string::npos) {
             const bool is_long = pick(3) == 0;
             spec += is_long ? "L" : "";
             value.kind = is_long ? Kind::long_real : Kind::real;
-            value.real = any_of<long double>({0.0L, -0.0L, 1.5L, -2.25e-7L, 123456.789L, 1e300L,
-                                              INFINITY, -NAN, 0.1L * pick(1000)});
+            // Ties that round to even, carries through every digit, the ends of the
+            // range, subnormals and the values that are no numbers.
+            value.real = any_of<long double>(
+                {0.0L,
+                 -0.0L,
+                 1.5L,
+                 -2.25e-7L,
+                 123456.789L,
+                 1e300L,
+                 INFINITY,
+                 -INFINITY,
+                 NAN,
+                 -NAN,
+                 0.1L * pick(1000),
+                 0.5L,
+                 2.5L,
+                 0.125L,
+                 -0.375L,
+                 9.9999996L,
+                 999999.5L,
+                 0.05L,
+                 1e-5L,
+                 1e15L + 0.5L,
+                 DBL_MAX,
+                 DBL_MIN,
+                 DBL_TRUE_MIN,
+                 -1e-320L,
+                 (long double)std::uniform_real_distribution<double>(-1e6, 1e6)(random_)});
+            if (is_long && pick(2) == 0)
+                value.real = any_of<long double>({LDBL_MAX, LDBL_MIN, 0.1L});
         } else if (letter == 'c') {
-            value.integer = 32 + pick(95);
+            value.integer = pick(8) == 0 ? any_of<long long>({0, 200, 0x141, -1}) : 32 + pick(95);
         } else {
             value.kind = Kind::pointer;
             value.pointer =
@@ -143,7 +183,7 @@ struct Guarded {
 
 TEST(PrintfDifferential, StandardFormatsMatchTheCLibrary) {
     Generator generator;
-    for (int n = 0; n < 4000; ++n) {
+    for (int n = 0; n < 20000; ++n) {
         std::vector<Value> values;
         const std::string fmt = generator.format(values);
         const int length = [&] {

@@ -1,0 +1,145 @@
+// The debug print against the usual C++ logger, in the same run: one
+// standard-error-format line delivered to an output whose callback discards
+// the bytes, against the same line through spdlog with a sink that formats it
+// and discards it; and the cost of a print that no output wants.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/ztc/debug/debug.h"
+
+#ifdef ZTC_BENCH_HAVE_SPDLOG
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/base_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <memory>
+#include <mutex>
+#endif
+
+namespace {
+
+int discard(intptr_t, const void *bytes, size_t len) {
+    benchmark::DoNotOptimize(bytes);
+    return static_cast<int>(len);
+}
+
+// The standard-error output as it starts, with a callback that discards.
+debug_output_t make_discarding_output() {
+    debug_output_t o = debug_output_stderr;
+    o.id = 7;
+    pthread_mutex_init(&o.u.text.lock, nullptr);
+    o.u.text.write = discard;
+    o.next = nullptr;
+    return o;
+}
+debug_output_t discarding = make_discarding_output();
+
+void BM_PrintNoOutputWants(benchmark::State &state) {
+    // Level 4 is above the standard-error output's level 3.
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            debug_print(nullptr, 1, 4, "base/ztc/bench", 10, "bench_function", "never %d", 1));
+}
+BENCHMARK(BM_PrintNoOutputWants);
+
+// The floor: a call of a function with debug_print's signature that does nothing.
+extern "C" [[gnu::noinline]] int empty_print(debug_output_t *output, int, int, const char *, int,
+                                             const char *, const char *, ...) {
+    benchmark::DoNotOptimize(output);
+    return 0;
+}
+
+void BM_EmptyCallSameArguments(benchmark::State &state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            empty_print(nullptr, 1, 4, "base/ztc/bench", 10, "bench_function", "never %d", 1));
+}
+BENCHMARK(BM_EmptyCallSameArguments);
+
+void BM_LineToDiscardingOutput(benchmark::State &state) {
+    for (auto _ : state)
+        debug_print(&discarding, 1, 3, "base/ztc/bench", 10, "bench_function",
+                    "opened %s in %d ms (%x)", "settings.dat", 12, 0xbeef);
+}
+BENCHMARK(BM_LineToDiscardingOutput);
+
+#ifdef ZTC_BENCH_HAVE_SPDLOG
+// Formats every message with the logger's pattern, as a writing sink does,
+// then drops the bytes.
+class DiscardSink : public spdlog::sinks::base_sink<std::mutex> {
+  protected:
+    void sink_it_(const spdlog::details::log_msg &msg) override {
+        spdlog::memory_buf_t formatted;
+        formatter_->format(msg, formatted);
+        benchmark::DoNotOptimize(formatted.data());
+    }
+    void flush_() override {}
+};
+
+void BM_SpdlogLineToDiscardingSink(benchmark::State &state) {
+    spdlog::logger logger("GENERIC", std::make_shared<DiscardSink>());
+    // The standard-error line's fields: thread, seconds.microseconds, module,
+    // level, function, line, message.
+    logger.set_pattern("%2t:%9E.%f %11n%L    %32!: %4#:  %v");
+    logger.set_level(spdlog::level::info);
+    const spdlog::source_loc where{"base/ztc/bench", 10, "bench_function"};
+    for (auto _ : state)
+        logger.log(where, spdlog::level::info, "opened {} in {} ms ({:x})", "settings.dat", 12,
+                   0xbeef);
+}
+BENCHMARK(BM_SpdlogLineToDiscardingSink);
+#endif
+
+class TimeReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &r : runs) {
+            // Every repetition, or only the median where only aggregates are reported.
+            if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
+                times[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    double median(const std::string &name) {
+        std::vector<double> &t = times[name];
+        if (t.empty()) return 0;
+        std::sort(t.begin(), t.end());
+        return t[t.size() / 2];
+    }
+    std::map<std::string, std::vector<double>> times;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    TimeReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    const double unwanted = reporter.median("BM_PrintNoOutputWants");
+    const double empty = reporter.median("BM_EmptyCallSameArguments");
+    if (unwanted > 0) {
+        printf("\nprint no output wants: %.2f ns (target <= 2.00); an empty call with the same "
+               "arguments: %.2f ns\n",
+               unwanted, empty);
+    }
+#ifdef ZTC_BENCH_HAVE_SPDLOG
+    const double ours = reporter.median("BM_LineToDiscardingOutput");
+    const double theirs = reporter.median("BM_SpdlogLineToDiscardingSink");
+    if (ours > 0 && theirs > 0) {
+        printf("line to a discarding output: %.1f ns, spdlog %.1f ns, ratio %.2f "
+               "(target <= 1.00)\n",
+               ours, theirs, ours / theirs);
+    }
+#else
+    printf("spdlog is not installed (Debian libspdlog-dev, bench/setup): the comparison with "
+           "it is skipped\n");
+#endif
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,90 @@
+// Fixed text around a format prints as the format with that text as literal
+// text would: bytes, result, %n counts and error texts, at every size.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "base/ztc/os/printf.h"
+#include "base/ztc/os/printf_framed.h"
+
+namespace {
+
+using ztc::printf_engine::vsprintf_framed;
+
+// The last named parameter is a plain pointer: va_start needs one.
+int framed(char *buf, size_t size, const char *before, const char *fmt, const char *after, ...) {
+    va_list ap;
+    va_start(ap, after);
+    const int result = vsprintf_framed(buf, size, before, fmt, after, ap);
+    va_end(ap);
+    return result;
+}
+
+struct Case {
+    const char *fmt;
+    // Calls `fn(fmt, ...)` with the case's arguments.
+    int (*call)(const std::string &before, const char *fmt, const std::string &after, char *buf,
+                size_t size, int *count);
+};
+
+#define ARGS(...)                                                                                  \
+    [](const std::string &before, const char *fmt, const std::string &after, char *buf,            \
+       size_t size, int *count) {                                                                  \
+        (void)count;                                                                               \
+        if (before.empty() && after.empty()) return zt_snprintf(buf, size, fmt, __VA_ARGS__);      \
+        return framed(buf, size, before.c_str(), fmt, after.c_str(), __VA_ARGS__);                 \
+    }
+
+const Case cases[] = {
+    {"opened %s in %d ms (%x)", ARGS("settings.dat", 12, 0xbeef)},
+    {"%-8s|%5.1f|%c", ARGS("ab", 2.25, 'z')},
+    {"at %n%d", ARGS(count, 7)},
+    {"%2$s %1$d %m", ARGS(3, "two")},
+    {"%*d|%ls", ARGS(6, 42, L"w\u00e9")},
+    {"%--d", ARGS(1)},
+    {"%2$d", ARGS(1, 2)},
+    {"100%% sure", ARGS(0)},
+    {"", ARGS(0)},
+};
+
+TEST(PrintfFramed, PrintsAsTheFormatWithLiteralTextAround) {
+    const std::pair<std::string, std::string> frames[] = {
+        {"-1:000000005.000042     GENERIC3    ", "\n"}, {"", "tail"}, {"head ", ""}};
+    for (const Case &c : cases) {
+        for (const auto &[before, after] : frames) {
+            const std::string whole = before + c.fmt + after;
+            for (size_t size : {size_t{0}, size_t{1}, size_t{10}, size_t{40}, size_t{200}}) {
+                std::vector<char> theirs(size + 8, '#'), ours(size + 8, '#');
+                int their_count = -1, our_count = -1;
+                errno = ENOENT;
+                const int expected =
+                    c.call("", whole.c_str(), "", theirs.data(), size, &their_count);
+                errno = ENOENT;
+                const int got = c.call(before, c.fmt, after, ours.data(), size, &our_count);
+                ASSERT_EQ(got, expected) << whole << " size " << size;
+                ASSERT_EQ(ours, theirs) << whole << " size " << size;
+                ASSERT_EQ(our_count, their_count) << whole << " size " << size;
+            }
+        }
+    }
+}
+
+TEST(PrintfFramed, RefusesTextThatWouldNotBeLiteral) {
+    char buf[64] = "untouched";
+    const struct {
+        const char *before, *fmt, *after;
+    } refused[] = {
+        {"50% ", "%d", ""},   // a "%" before
+        {"", "%d", "%s"},     // a "%" after
+        {"", "rate %", "\n"}, // the format's last conversion would run into the text after
+        {"", "%-", "x"},
+    };
+    for (const auto &r : refused) {
+        EXPECT_EQ(framed(buf, sizeof buf, r.before, r.fmt, r.after, 1), -1) << r.fmt;
+        EXPECT_STREQ(buf, "untouched") << r.fmt;
+    }
+}
+
+} // namespace
