@@ -4,6 +4,8 @@
 // and discards it; and the cost of a print that no output wants.
 #include <benchmark/benchmark.h>
 
+#include "bench/median_reporter.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -95,30 +97,11 @@ void BM_SpdlogLineToDiscardingSink(benchmark::State &state) {
 BENCHMARK(BM_SpdlogLineToDiscardingSink);
 #endif
 
-class TimeReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &r : runs) {
-            // Every repetition, or only the median where only aggregates are reported.
-            if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
-                times[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double median(const std::string &name) {
-        std::vector<double> &t = times[name];
-        if (t.empty()) return 0;
-        std::sort(t.begin(), t.end());
-        return t[t.size() / 2];
-    }
-    std::map<std::string, std::vector<double>> times;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
-    TimeReporter reporter;
+    MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     const double unwanted = reporter.median("BM_PrintNoOutputWants");

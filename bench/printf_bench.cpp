@@ -4,6 +4,8 @@
 // and the largest single ratio.
 #include <benchmark/benchmark.h>
 
+#include "bench/median_reporter.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -71,26 +73,6 @@ void run(benchmark::State &state, Format format) {
     }
 }
 
-// Keeps the CPU time of every repetition of every benchmark.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &r : runs) {
-            // Every repetition, or only the median where only aggregates are reported.
-            if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
-                times[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double median(const std::string &name) {
-        std::vector<double> &t = times[name];
-        if (t.empty()) return 0;
-        std::sort(t.begin(), t.end());
-        return t[t.size() / 2];
-    }
-    std::map<std::string, std::vector<double>> times;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -102,7 +84,7 @@ int main(int argc, char **argv) {
                                      pair.baseline);
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     printf("\n%-14s %12s %12s %8s\n", "format", "zt cpu ns", "libc cpu ns", "ratio");
