@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "base/ztc/os/printf.h"
 
@@ -16,11 +17,8 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ALLOCATOR_INTERPOSED 0
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ALLOCATOR_INTERPOSED 0
-#endif
-#endif
-#ifndef ALLOCATOR_INTERPOSED
+#define ALLOCATOR_INTERPOSED !(__has_feature(address_sanitizer) || __has_feature(thread_sanitizer))
+#else
 #define ALLOCATOR_INTERPOSED 1
 #endif
 
@@ -134,11 +132,9 @@ TEST(PrintfAllocation, NothingAfterTheFirstCallOfAThread) {
     std::thread([&] {
         counting = true;
         format_everything(0);
-        first = allocations;
-        allocations = 0;
+        first = std::exchange(allocations, 0);
         for (int n = 1; n < 100; ++n) format_everything(n);
         after_first = allocations;
-        counting = false;
     }).join();
     EXPECT_GT(first, 0);
     EXPECT_EQ(after_first, 0);

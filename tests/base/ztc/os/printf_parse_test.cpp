@@ -1,11 +1,15 @@
-// The records that parsing and numbering build: rebuilt specifications,
-// types and argument numbers.
+// The records that parsing and numbering build, and the reuse of a parse by a
+// later call whose format sits at the same address: reused only while it still
+// holds, so new bytes there, a failed format and a formatter registered in
+// between are all seen.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "base/ztc/os/printf.h"
 #include "base/ztc/os/printf_internal.h"
 
 namespace {
@@ -28,11 +32,7 @@ std::string describe(const char *fmt) {
 }
 
 TEST(PrintfParse, RebuildsSpecificationsAndNumbersArguments) {
-    struct ParseCase {
-        const char *fmt;
-        const char *records;
-    };
-    const ParseCase cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
         {"%I64d %I32d %Id %qd", "%ld:2:1 %d:2:2 %zd:2:3 %ld:2:4 values 4"},
         {"%I3d", "%z3:1:0 values 0"},
         {"%ls %-8ls %lc", "%s:6:1 %-8s:6:2 %s:5:3 values 3"},
@@ -50,7 +50,7 @@ TEST(PrintfParse, RebuildsSpecificationsAndNumbersArguments) {
         {"%.*", ":11:1 values 1"},
         {"abc%5", " values 0"},
     };
-    for (const ParseCase &c : cases) EXPECT_EQ(describe(c.fmt), c.records) << c.fmt;
+    for (auto [fmt, records] : cases) EXPECT_EQ(describe(fmt), records) << fmt;
 }
 
 TEST(PrintfParse, PositionScanAgreesWithSscanf) {
@@ -84,6 +84,54 @@ TEST(PrintfParse, PositionScanAgreesWithSscanf) {
         EXPECT_EQ(scan.number, number) << text;
         EXPECT_EQ(scan.rest, text + rest) << text;
     }
+}
+
+// Every format gets the same two values: 10, then 42.
+std::string format(const char *fmt) {
+    char buf[128];
+    zt_snprintf(buf, sizeof buf, fmt, 10, 42);
+    return buf;
+}
+
+TEST(PrintfReuse, NewBytesAtTheSameAddressAreParsedAgain) {
+    const std::pair<const char *, const char *> steps[] = {
+        {"%5d|", "   10|"},
+        {"%-5d|", "10   |"},   // same length, one byte differs
+        {"%-5x|", "a    |"},   // same length, another conversion
+        {"%-5x|%", "a    |%"}, // one byte longer
+        {"%--5d",
+         "error:286:strchr(arg->cs, c) == &arg->cs[arg->cs_len - 1]:duplicate printf flag -"},
+        {"%-5d|", "10   |"}, // after a failed format
+        {"%-5d|", "10   |"}, // and once more, reused
+    };
+    char fmt[32];
+    for (auto [text, expected] : steps) {
+        strcpy(fmt, text);
+        EXPECT_EQ(format(fmt), expected) << text;
+    }
+}
+
+TEST(PrintfReuse, FormatsTakingTurnsKeepTheirOwnOutput) {
+    // More formats than are remembered at once, in turn, simple and not.
+    static const std::pair<const char *, const char *> steps[] = {
+        {"a%d", "a10"}, {"%x-", "a-"},   {"%1$x%1$X", "aA"},   {"[%*d]", "[        42]"},
+        {"%c!", "\n!"}, {"%%%u", "%10"}, {"%5.3d|", "  010|"},
+    };
+    for (int round = 0; round < 3; ++round)
+        for (auto [fmt, expected] : steps) EXPECT_EQ(format(fmt), expected) << fmt << round;
+}
+
+TEST(PrintfReuse, ARegistrationAfterAMissIsSeen) {
+    static const char fmt[] = "%p{reuse_late}";
+    char buf[64];
+    zt_snprintf(buf, sizeof buf, fmt, nullptr);
+    EXPECT_STREQ(buf, "(nil){reuse_late}");
+    const zt_printf_cb late = [](const void *, char *b, size_t n) {
+        return snprintf(b, n, "late");
+    };
+    ASSERT_EQ(zt_printf_register("reuse_late", late), ERROR_SUCCESS);
+    zt_snprintf(buf, sizeof buf, fmt, nullptr);
+    EXPECT_STREQ(buf, "late");
 }
 
 } // namespace
