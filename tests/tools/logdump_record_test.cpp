@@ -38,11 +38,13 @@ bytes make_record(int32_t thread, int32_t level, int64_t sec, uint32_t usec, int
 }
 
 TEST(LogdumpRecord, ReadsEveryField) {
-    auto r = logdump::read_record(make_record(-1, 1, 5, 42, 49, "a", "f", 227, "m"));
+    const bytes example = make_record(-1, 1, 5, 42, 49, "a", "f", 227, "m");
+    auto r = logdump::read_record(example);
     ASSERT_EQ(r.what, logdump::status::ok);
     EXPECT_EQ(r.size, 54u);
-    r = logdump::read_record(
-        make_record(98, 4, 0x1122334455667788, 999999, 63, "base/x", "fn", -3, "t"));
+    // The texts are views into the bytes, which must outlive the record.
+    const bytes wide = make_record(98, 4, 0x1122334455667788, 999999, 63, "base/x", "fn", -3, "t");
+    r = logdump::read_record(wide);
     ASSERT_EQ(r.what, logdump::status::ok);
     const auto &x = r.rec;
     EXPECT_EQ(std::tie(x.thread, x.level, x.seconds, x.microseconds, x.module, x.line),
