@@ -275,7 +275,7 @@ Failure Renderer::print_records() {
         const Arg &arg = args_[i];
         copy_literal(arg.fmt_start);
         if (arg.type == ZT_PRINTF_TYPE_NONE) {
-            // Only the "%" goes; the rest of the specification is literal text.
+            // Only the "%" goes; what follows it is literal text.
             position_ = arg.fmt_start + 1;
             continue;
         }
