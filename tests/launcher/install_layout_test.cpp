@@ -108,10 +108,8 @@ TEST(InstallLayout, PathsFollowHomeNameAndSlotAndHomeIsReadOnce) {
 class BootHint : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantle_layout_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        home_ = tmpl;
-        chmod(tmpl, 0755);
+        home_ = harness::make_temp_dir("vantle_layout_");
+        chmod(home_.c_str(), 0755);
         app_ = home_ / ".Tarnwick" / "Vantle";
     }
     void TearDown() override {

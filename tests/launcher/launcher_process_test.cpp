@@ -64,9 +64,7 @@ std::string mask_text(std::initializer_list<int> signals) {
 class LaunchLoop : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantle_launch_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        home_ = tmpl;
+        home_ = harness::make_temp_dir("vantle_launch_");
         app_ = home_ / ".Tarnwick" / "Vantle";
         fs::create_directories(app_);
         log_ = (home_ / "log").string();

@@ -1,7 +1,10 @@
 #include "process_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -142,6 +145,12 @@ bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds dea
         std::this_thread::sleep_for(2ms);
     }
     return true;
+}
+
+std::filesystem::path make_temp_dir(const std::string &prefix) {
+    std::string tmpl = "/tmp/" + prefix + "XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+    return tmpl;
 }
 
 std::string read_file(const std::string &path) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -59,6 +60,9 @@ class Process {
 bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds deadline = kDeadline);
 
 std::string read_file(const std::string &path);
+
+// A new empty directory /tmp/<prefix>XXXXXX; the test fails when none can be made.
+std::filesystem::path make_temp_dir(const std::string &prefix);
 std::vector<std::string> lines(const std::string &text);
 
 } // namespace harness

@@ -19,9 +19,7 @@ namespace fs = std::filesystem;
 class BootHintTool : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantle_bhint_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        home_ = tmpl;
+        home_ = harness::make_temp_dir("vantle_bhint_");
         app_ = home_ / ".Tarnwick" / "Vantle";
     }
     void TearDown() override { fs::remove_all(home_); }
