@@ -1,5 +1,5 @@
 // d i o u x X, with every flag, width, precision and length modifier.
-#include <array>
+#include <bit>
 
 #include "base/ztc/os/printf_writers.h"
 
@@ -30,47 +30,25 @@ constexpr Radix radix_of(char letter) {
     }
 }
 
-// "00" to "99": decimal digits are made two at a time.
-constexpr std::array<char, 200> digit_pairs = [] {
-    std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-        pairs[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-        pairs[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+// Writes the digits of value so that they end just before `end`.
+void digits_of(char *end, unsigned long long value, const Radix &radix) {
+    if (radix.shift == 0) {
+        decimal_digits(end, value);
+        return;
     }
-    return pairs;
-}();
-
-// Writes the digits of value so that they end just before `end`; returns
-// where they start.
-char *digits_of(char *end, unsigned long long value, const Radix &radix) {
-    if (radix.shift == 0) return decimal_digits(end, value);
     const unsigned mask = (1u << radix.shift) - 1;
     do {
         *--end = radix.letters[value & mask];
         value >>= radix.shift;
     } while (value != 0);
-    return end;
 }
 
-} // namespace
-
-char *decimal_digits(char *end, unsigned long long value) {
-    while (value >= 100) {
-        const size_t pair = static_cast<size_t>(value % 100) * 2;
-        value /= 100;
-        *--end = digit_pairs[pair + 1];
-        *--end = digit_pairs[pair];
-    }
-    if (value >= 10) {
-        *--end = digit_pairs[static_cast<size_t>(value) * 2 + 1];
-        *--end = digit_pairs[static_cast<size_t>(value) * 2];
-    } else {
-        *--end = static_cast<char>('0' + value);
-    }
-    return end;
+size_t digit_count(unsigned long long value, const Radix &radix) {
+    if (radix.shift == 0) return decimal_length(value);
+    const size_t bits = value == 0 ? 1 : static_cast<size_t>(std::bit_width(value));
+    const size_t shift = static_cast<size_t>(radix.shift);
+    return (bits + shift - 1) / shift;
 }
-
-namespace {
 
 // The value as the conversion sees it: a value read as int is cut to short or
 // char by h and hh, and one of the 64-bit codes keeps all its bits.
@@ -106,43 +84,6 @@ unsigned long long unsigned_value(long long value, int len) {
 
 void write_integer(Sink &out, const Piece &piece, long long value, int len) {
     const Radix radix = radix_of(piece.letter);
-    char buffer[24];
-    char *const end = buffer + sizeof buffer;
-
-    // The most frequent pieces: a decimal with at most a width, "0" or "-":
-    // its sign and digits, padded.
-    if (radix.shift == 0 && piece.precision < 0 &&
-        (piece.flags & (FLAG_PLUS | FLAG_SPACE | FLAG_HASH)) == 0) {
-        bool negative = false;
-        unsigned long long magnitude;
-        if (radix.is_signed) {
-            const long long v = signed_value(value, len);
-            negative = v < 0;
-            magnitude = negative ? 0 - static_cast<unsigned long long>(v)
-                                 : static_cast<unsigned long long>(v);
-        } else {
-            magnitude = unsigned_value(value, len);
-        }
-        char *digits = decimal_digits(end, magnitude);
-        if (negative) *--digits = '-';
-        const size_t length = static_cast<size_t>(end - digits);
-        if (piece.width <= length) {
-            out.put(digits, length);
-        } else if (piece.flags & FLAG_MINUS) {
-            out.put(digits, length);
-            out.fill(' ', piece.width - length);
-        } else if (piece.flags & FLAG_ZERO) {
-            // The zeros go between the sign and the digits.
-            if (negative) out.put(digits++, 1);
-            out.fill('0', piece.width - length);
-            out.put(digits, static_cast<size_t>(end - digits));
-        } else {
-            out.fill(' ', piece.width - length);
-            out.put(digits, length);
-        }
-        return;
-    }
-
     char prefix[2];
     size_t prefix_len = 0;
     unsigned long long magnitude;
@@ -166,15 +107,14 @@ void write_integer(Sink &out, const Piece &piece, long long value, int len) {
     }
 
     // A zero value with precision 0 has no digits at all.
-    const char *digits = end;
-    if (magnitude != 0 || piece.precision != 0) digits = digits_of(end, magnitude, radix);
-    const size_t length = static_cast<size_t>(end - digits);
-
+    const size_t length =
+        magnitude != 0 || piece.precision != 0 ? digit_count(magnitude, radix) : 0;
     const size_t precision = piece.precision < 0 ? 1 : static_cast<size_t>(piece.precision);
     size_t zeros = precision > length ? precision - length : 0;
-    // The alternate octal form starts with a 0 of its own.
+    // The alternate octal form starts with a 0 of its own (a value's first
+    // digit is 0 only when the value is).
     if ((piece.flags & FLAG_HASH) && radix.shift == 3 && zeros == 0 &&
-        (length == 0 || digits[0] != '0')) {
+        (length == 0 || magnitude != 0)) {
         zeros = 1;
     }
     // The 0 flag fills the width, unless a precision or "-" is given.
@@ -183,7 +123,25 @@ void write_integer(Sink &out, const Piece &piece, long long value, int len) {
         const size_t fill = piece.width - prefix_len - length;
         if (fill > zeros) zeros = fill;
     }
-    put_padded(out, piece, prefix, prefix_len, zeros, digits, length);
+
+    // Laid out in place where the whole piece fits: digits made elsewhere and
+    // copied would be read back by wider loads than wrote them, a stall.
+    const size_t body = prefix_len + zeros + length;
+    const size_t padding = piece.width > body ? piece.width - body : 0;
+    if (char *at = out.claim(body + padding)) {
+        if ((piece.flags & FLAG_MINUS) == 0) at = fill_bytes(at, ' ', padding);
+        for (size_t i = 0; i < prefix_len; ++i) *at++ = prefix[i];
+        at = fill_bytes(at, '0', zeros);
+        if (length != 0) digits_of(at + length, magnitude, radix);
+        at += length;
+        if (piece.flags & FLAG_MINUS) fill_bytes(at, ' ', padding);
+        return;
+    }
+
+    char buffer[24];
+    char *const end = buffer + sizeof buffer;
+    if (length != 0) digits_of(end, magnitude, radix);
+    put_padded(out, piece, prefix, prefix_len, zeros, end - length, length);
 }
 
 } // namespace ztc::printf_engine

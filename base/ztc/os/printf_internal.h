@@ -125,6 +125,11 @@ struct ParsedFormat {
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.
 Failure parse_format(const char *fmt, Arg *args, ParsedFormat &parsed);
 
+// Formats of this many bytes or more, and formats of more records, are not
+// remembered: they are parsed on every call.
+inline constexpr size_t CACHED_FORMAT_SIZE = 160;
+inline constexpr int CACHED_RECORDS = 12;
+
 // parse_format into `args`, or the remembered parse of the same format at
 // the same address; `records` is where the records to print stand.
 Failure parse_format_cached(const char *fmt, Arg *args, int depth, ParsedFormat &parsed,
@@ -185,6 +190,17 @@ struct Frame {
     std::string_view before;
     std::string_view after;
 };
+
+// Prints literal text and plain conversions straight from the format, with
+// `frame` around them; -1 where the general path must serve the format (the
+// buffer may then hold part of an output, and `ap` is spent). `general_first`
+// tells whether the general path is the quicker way for this format: it must
+// serve it, or its remembered parse beats reading the format again.
+int render_direct(char *buf, size_t size, const char *fmt, const Frame &frame, va_list ap,
+                  bool &general_first);
+
+// zt_vsprintf without the direct output: what the direct output must equal.
+int vsprintf_general(char *buf, size_t size, const char *fmt, va_list ap);
 
 // Prints a simple format (see ParsedFormat) in one pass, reading each value
 // as its record is printed.

@@ -11,9 +11,6 @@
 namespace ztc::printf_engine {
 namespace {
 
-// Longer formats, and formats of more records, are parsed on every call.
-constexpr size_t CACHED_FORMAT_SIZE = 160;
-constexpr int CACHED_RECORDS = 12;
 constexpr int CACHED_FORMATS = 4;
 
 struct CachedParse {

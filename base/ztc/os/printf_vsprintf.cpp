@@ -47,10 +47,49 @@ class ActiveCall {
     return render_format(buf, size, fmt, records, parsed, around, mbs, saved_errno, ap);
 }
 
+// Formats found better served by the general path, by address: a direct
+// attempt that gives up costs the copy of the arguments and the reading so far.
+// A different format at a remembered address only takes the slower way.
+constexpr size_t GENERAL_FIRST_SLOTS = 16;
+constinit thread_local const char *general_first_formats[GENERAL_FIRST_SLOTS]{};
+
+const char *&general_first_slot(const char *fmt) {
+    const auto address = reinterpret_cast<uintptr_t>(fmt);
+    return general_first_formats[(address ^ (address >> 6)) % GENERAL_FIRST_SLOTS];
+}
+
+// The direct output where it serves the format, else the general path from the
+// start on a copy of the arguments taken before. The direct output reads the
+// caller's list itself: the copy's loads may wait on the caller's fresh
+// stores to it, and nothing on the direct path waits for the copy. A call
+// nested past the limit gets the general path's failure.
+int direct_or_general(char *buf, size_t size, const Frame *frame, const char *fmt, va_list ap) {
+    if (buf == nullptr) size = 0;
+    const int32_t *active = thread_values.recursion_count;
+    if (fmt == nullptr || active == nullptr || *active >= MAX_RECURSIVE_CALLS)
+        return format_call(buf, size, frame, fmt, ap);
+    const char *&slot = general_first_slot(fmt);
+    if (slot == fmt) return format_call(buf, size, frame, fmt, ap);
+
+    va_list saved;
+    va_copy(saved, ap);
+    bool general_first = false;
+    int result =
+        render_direct(buf, size, fmt, frame != nullptr ? *frame : Frame{}, ap, general_first);
+    if (general_first) slot = fmt;
+    if (result < 0) result = format_call(buf, size, frame, fmt, saved);
+    va_end(saved);
+    return result;
+}
+
 } // namespace
 
-extern "C" int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap) {
+int ztc::printf_engine::vsprintf_general(char *buf, size_t size, const char *fmt, va_list ap) {
     return format_call(buf, size, nullptr, fmt, ap);
+}
+
+extern "C" int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap) {
+    return direct_or_general(buf, size, nullptr, fmt, ap);
 }
 
 int ztc::printf_engine::vsprintf_framed(char *buf, size_t size, std::string_view before,
@@ -58,5 +97,5 @@ int ztc::printf_engine::vsprintf_framed(char *buf, size_t size, std::string_view
     if (before.find('%') != std::string_view::npos || after.find('%') != std::string_view::npos)
         return -1;
     const Frame frame{before, after};
-    return format_call(buf, size, &frame, fmt, ap);
+    return direct_or_general(buf, size, &frame, fmt, ap);
 }

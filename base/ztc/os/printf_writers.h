@@ -5,6 +5,8 @@
 #ifndef ZTC_OS_PRINTF_WRITERS_H
 #define ZTC_OS_PRINTF_WRITERS_H
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,6 +42,16 @@ inline void copy_bytes(char *to, const char *from, size_t n) {
     }
 }
 
+// memset for the few bytes of most paddings, without a call; returns the end.
+inline char *fill_bytes(char *to, char c, size_t n) {
+    if (n > 16) {
+        memset(to, c, n);
+        return to + n;
+    }
+    for (size_t i = 0; i < n; ++i) to[i] = c;
+    return to + n;
+}
+
 // The caller's buffer seen as a counting writer: every byte of the output is
 // counted, the bytes that fit are stored. The terminating NUL is the caller's.
 struct Sink {
@@ -57,9 +69,17 @@ struct Sink {
     void fill(char c, size_t n) {
         if (count < size) {
             const size_t room = size - count;
-            memset(buf + count, c, n < room ? n : room);
+            fill_bytes(buf + count, c, n < room ? n : room);
         }
         count += n;
+    }
+    // Room for the next n bytes of the output, counted, where all of them fit;
+    // else null and nothing counted.
+    char *claim(size_t n) {
+        if (count >= size || size - count < n) return nullptr;
+        char *at = buf + count;
+        count += n;
+        return at;
     }
     // Where the next byte goes and how much room is left, for a writer that
     // stores the piece itself (0 room once the buffer is full).
@@ -91,9 +111,78 @@ inline void put_padded(Sink &out, const Piece &piece, const char *prefix, size_t
     if (padding != 0 && (piece.flags & FLAG_MINUS) != 0) out.fill(' ', padding);
 }
 
+// "00" to "99": decimal digits are made two at a time.
+inline constexpr std::array<char, 200> digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
 // Writes the decimal digits of value so that they end just before `end`
 // (at most 20 of them); returns where they start.
-char *decimal_digits(char *end, unsigned long long value);
+inline char *decimal_digits(char *end, unsigned long long value) {
+    while (value >= 100) {
+        const size_t pair = static_cast<size_t>(value % 100) * 2;
+        value /= 100;
+        *--end = digit_pairs[pair + 1];
+        *--end = digit_pairs[pair];
+    }
+    if (value >= 10) {
+        *--end = digit_pairs[static_cast<size_t>(value) * 2 + 1];
+        *--end = digit_pairs[static_cast<size_t>(value) * 2];
+    } else {
+        *--end = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+// The number of decimal digits of value (1 for 0).
+inline size_t decimal_length(unsigned long long value) {
+    static constexpr unsigned long long powers[20] = {1ull,
+                                                      10ull,
+                                                      100ull,
+                                                      1000ull,
+                                                      10000ull,
+                                                      100000ull,
+                                                      1000000ull,
+                                                      10000000ull,
+                                                      100000000ull,
+                                                      1000000000ull,
+                                                      10000000000ull,
+                                                      100000000000ull,
+                                                      1000000000000ull,
+                                                      10000000000000ull,
+                                                      100000000000000ull,
+                                                      1000000000000000ull,
+                                                      10000000000000000ull,
+                                                      100000000000000000ull,
+                                                      1000000000000000000ull,
+                                                      10000000000000000000ull};
+    value |= 1; // as many digits, and a bit to measure
+    // 1233 / 4096 is just above log10(2): an estimate that is exact or one too many.
+    const size_t estimate = static_cast<size_t>(std::bit_width(value)) * 1233 >> 12;
+    return estimate + (value >= powers[estimate] ? 1 : 0);
+}
+
+// A decimal with its sign and no padding. The digits go straight to their
+// place where they fit: made in a scratch buffer and copied, they would be
+// read back by wider loads than wrote them, which stalls the processor.
+inline void put_decimal(Sink &out, unsigned long long magnitude, bool negative) {
+    const size_t length = decimal_length(magnitude) + (negative ? 1 : 0);
+    if (char *at = out.claim(length)) {
+        decimal_digits(at + length, magnitude);
+        if (negative) at[0] = '-';
+        return;
+    }
+    char buffer[24];
+    char *const end = buffer + sizeof buffer;
+    char *digits = decimal_digits(end, magnitude);
+    if (negative) *--digits = '-';
+    out.put(digits, static_cast<size_t>(end - digits));
+}
 
 // d i o u x X: `value` as read from the list, cut to the length code `len`.
 void write_integer(Sink &out, const Piece &piece, long long value, int len);

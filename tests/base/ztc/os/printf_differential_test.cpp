@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "base/ztc/os/printf.h"
+#include "base/ztc/os/printf_internal.h"
 
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
@@ -27,6 +29,15 @@ struct Value {
 };
 
 constexpr size_t MAX_VALUES = 4;
+
+// The engine without its direct output, which most of these formats take.
+int general_snprintf(char *buf, size_t size, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    const int result = ztc::printf_engine::vsprintf_general(buf, size, fmt, ap);
+    va_end(ap);
+    return result;
+}
 
 // Calls `fn` with the values as correctly typed variadic arguments.
 template <class Fn, class... Ts>
@@ -162,15 +173,19 @@ TEST(PrintfDifferential, StandardFormatsMatchTheCLibrary) {
         const size_t len = size_t(length);
         for (size_t size : {size_t{0}, size_t{1}, len / 2, len, len + 1, len + 40}) {
             // Both buffers fenced by guard bytes; a null buffer at size 0.
-            std::string theirs(size + 8, '#'), ours(theirs);
-            int their_result = 0, our_result = 0;
+            std::string theirs(size + 8, '#'), ours(theirs), general(theirs);
+            int their_result = 0, our_result = 0, general_result = 0;
             with_values(values, 0, [&](auto... a) {
                 their_result =
                     snprintf(size ? theirs.data() + 4 : nullptr, size, fmt.c_str(), a...);
                 our_result = zt_snprintf(size ? ours.data() + 4 : nullptr, size, fmt.c_str(), a...);
+                general_result =
+                    general_snprintf(size ? general.data() + 4 : nullptr, size, fmt.c_str(), a...);
             });
             ASSERT_EQ(our_result, their_result) << '"' << fmt << "\" size " << size;
             ASSERT_EQ(ours, theirs) << '"' << fmt << "\" size " << size;
+            ASSERT_EQ(general_result, their_result) << '"' << fmt << "\" size " << size;
+            ASSERT_EQ(general, theirs) << '"' << fmt << "\" size " << size;
         }
     }
 }
