@@ -7,6 +7,9 @@
 namespace ztc::debug {
 
 constexpr int kModuleTag = 49; // its prints carry no thread name
+
+// The standard-error output's line format.
+inline constexpr char kStderrFormat[] = "%02d:%16s %11s%1d    %.0s%32s: %4d:  %s%s\n";
 constexpr int kModuleBase = 1;
 
 constexpr bool module_in_range(int module) {

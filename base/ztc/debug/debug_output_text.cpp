@@ -6,6 +6,7 @@
 // therefore rendered with a marker in the message's place; the rendered text, its "%"
 // doubled, becomes the second pass's format with the message format where the marker stood.
 #include <errno.h>
+#include <limits.h>
 #include <string.h>
 
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "base/ztc/debug/debug_internal.h"
 #include "base/ztc/os/printf.h"
 #include "base/ztc/os/printf_framed.h"
+#include "base/ztc/os/printf_writers.h"
 
 namespace {
 // Two markers of one length: where both renderings hold their own marker, the message
@@ -48,8 +50,56 @@ struct OutputFormat {
     char text[sizeof(debug_output_t::u.text.format) + 1];
 };
 
+// The standard-error header up to the message, laid out by the engine's own
+// writers as the engine lays out that format, without reading it: its nine
+// conversions are most of the cost of a line.
+void put_standard_prefix(ztc::printf_engine::Sink &out, const HeaderValues &v) {
+    using namespace ztc::printf_engine;
+    auto padded = [](char letter, uint8_t flags, uint32_t width) {
+        Piece piece;
+        piece.letter = letter;
+        piece.flags = flags;
+        piece.width = width;
+        piece.own = true;
+        return piece;
+    };
+    auto literal = [&out](std::string_view text) { out.put(text.data(), text.size()); };
+    write_integer(out, padded('d', FLAG_ZERO, 2), v.thread_num, ZT_PRINTF_LEN_NONE);
+    literal(":");
+    write_text(out, padded('s', 0, 16), v.time_text);
+    literal(" ");
+    write_text(out, padded('s', 0, 11), v.module_name);
+    write_integer(out, padded('d', 0, 1), v.level, ZT_PRINTF_LEN_NONE);
+    literal("    "); // the file's "%.0s" prints nothing
+    write_text(out, padded('s', 0, 32), v.function);
+    literal(": ");
+    write_integer(out, padded('d', 0, 4), v.line, ZT_PRINTF_LEN_NONE);
+    literal(":  ");
+    literal(v.thread_name);
+}
+
+constexpr std::string_view kStandardSuffix = "\n";
+
+int render_standard_header(char (&buf)[kHeaderSize], const HeaderValues &v,
+                           std::string_view marker) {
+    ztc::printf_engine::Sink out{buf, sizeof buf};
+    put_standard_prefix(out, v);
+    out.put(marker.data(), marker.size());
+    out.put(kStandardSuffix.data(), kStandardSuffix.size());
+    buf[out.count < sizeof buf ? out.count : sizeof buf - 1] = '\0';
+    return out.count > INT_MAX ? -1 : static_cast<int>(out.count);
+}
+
+bool is_standard_format(const debug_output_t *output) {
+    static_assert(sizeof ztc::debug::kStderrFormat <= sizeof output->u.text.format);
+    return memcmp(output->u.text.format, ztc::debug::kStderrFormat,
+                  sizeof ztc::debug::kStderrFormat) == 0;
+}
+
 int render_header(char (&buf)[kHeaderSize], const char *format, const HeaderValues &v,
                   std::string_view marker) {
+    if (strcmp(format, ztc::debug::kStderrFormat) == 0)
+        return render_standard_header(buf, v, marker);
     return zt_snprintf(buf, sizeof buf, format, v.thread_num, v.time_text, v.module_name, v.level,
                        v.file, v.function, v.line, v.thread_name, marker.data());
 }
@@ -133,15 +183,32 @@ extern "C" void debug_print_text(debug_output_t *output, int thread_num, const c
     HeaderValues values{
         thread_num, or_empty(thread_name), or_empty(time_text), module_name, level, or_empty(file),
         line,       or_empty(function)};
-    OutputFormat format(output);
+    const char *message_format = or_empty(fmt);
+    char text[DEBUG_BUFFER_SIZE];
 
+    // The standard line: its header goes straight into the line and the
+    // message is printed after it, where the marker would stand.
+    if (is_standard_format(output)) {
+        ztc::printf_engine::Sink prefix{text, sizeof text};
+        put_standard_prefix(prefix, values);
+        if (prefix.count + kStandardSuffix.size() + strlen(message_format) >= DEBUG_BUFFER_SIZE)
+            return;
+        errno = saved_errno;
+        const int len = ztc::printf_engine::vsprintf_framed(text, sizeof text,
+                                                            std::string_view(text, prefix.count),
+                                                            message_format, kStandardSuffix, ap);
+        if (len != -1) {
+            deliver_line(output, text, len);
+            return;
+        }
+    }
+
+    OutputFormat format(output);
     char header[kHeaderSize];
     int header_len = render_header(header, format.text, values, kMarker);
     if (header_len < 0 || static_cast<size_t>(header_len) >= sizeof header) return;
     std::string_view rendered(header, static_cast<size_t>(header_len));
 
-    char text[DEBUG_BUFFER_SIZE];
-    const char *message_format = or_empty(fmt);
     // The usual line: the message stands once in the header and no value brings
     // a "%". The line format would be the header with the message format in
     // the marker's place; the engine prints that without it being built.

@@ -6,7 +6,6 @@
 
 namespace {
 constexpr char kStderrName[] = "standard error";
-constexpr char kStderrFormat[] = "%02d:%16s %11s%1d    %.0s%32s: %4d:  %s%s\n";
 constexpr int kStderrLevel = 3;
 constexpr intptr_t kStderrFd = 2;
 
@@ -22,7 +21,7 @@ constexpr debug_output_t make_stderr_output() {
     copy_text(o.name, kStderrName);
     for (int &level : o.levels) level = kStderrLevel;
     o.type = DEBUG_OUTPUT_TEXT;
-    copy_text(o.u.text.format, kStderrFormat);
+    copy_text(o.u.text.format, ztc::debug::kStderrFormat);
     pthread_mutex_t plain = PTHREAD_MUTEX_INITIALIZER;
     o.u.text.lock = plain;
     o.u.text.write = debug_write_fd;

@@ -206,7 +206,7 @@ int render_direct(char *buf, size_t size, const char *fmt, const Frame &frame, v
                   bool &general_first) {
     general_first = true;
     Sink out{buf, size};
-    out.put(frame.before.data(), frame.before.size());
+    put_frame_text(out, frame.before);
     const char *p = fmt;
     // Every "%" starts a record of the general path's table, whose size is limited.
     int records = 0;

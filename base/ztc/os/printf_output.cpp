@@ -308,7 +308,7 @@ Failure Renderer::print_records() {
 }
 
 int Renderer::run(const Frame &frame, int saved_errno, va_list ap) {
-    out_.put(frame.before.data(), frame.before.size());
+    put_frame_text(out_, frame.before);
     if (parsed_.errno_number != 0) {
         compose_errno_text(errno_text_, saved_errno);
         values_[parsed_.errno_number - 1].pointer = errno_text_;

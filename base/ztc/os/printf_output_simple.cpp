@@ -25,7 +25,7 @@ bool print_real(Sink &out, const Arg &arg, double value) {
 int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &parsed,
                   const char *fmt, const Frame &frame, va_list ap) {
     Sink out{buf, size};
-    out.put(frame.before.data(), frame.before.size());
+    put_frame_text(out, frame.before);
     const char *position = fmt;
     const Arg *const last = args + parsed.arg_count;
     for (const Arg *arg = args; arg != last; ++arg) {

@@ -74,10 +74,17 @@ int direct_or_general(char *buf, size_t size, const Frame *frame, const char *fm
     va_list saved;
     va_copy(saved, ap);
     bool general_first = false;
-    int result =
-        render_direct(buf, size, fmt, frame != nullptr ? *frame : Frame{}, ap, general_first);
+    int result;
+    if (frame == nullptr) {
+        result = render_direct(buf, size, fmt, Frame{}, ap, general_first);
+        if (result < 0) result = format_call(buf, size, frame, fmt, saved);
+    } else {
+        // A framed caller may go on with its list after a refusal: the general
+        // path refuses before reading it, so the direct output reads the copy.
+        result = render_direct(buf, size, fmt, *frame, saved, general_first);
+        if (result < 0) result = format_call(buf, size, frame, fmt, ap);
+    }
     if (general_first) slot = fmt;
-    if (result < 0) result = format_call(buf, size, frame, fmt, saved);
     va_end(saved);
     return result;
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "base/ztc/os/printf_internal.h"
 
@@ -86,6 +87,16 @@ struct Sink {
     char *cursor() const { return count < size ? buf + count : nullptr; }
     size_t space() const { return count < size ? size - count : 0; }
 };
+
+// Literal text around a format. Text that already stands where it goes (its
+// caller wrote it there) is only counted.
+inline void put_frame_text(Sink &out, std::string_view text) {
+    if (out.count < out.size && text.data() == out.buf + out.count) {
+        out.count += text.size();
+        return;
+    }
+    out.put(text.data(), text.size());
+}
 
 // Width and precision given by `*` arguments, for one conversion.
 struct Stars {

@@ -68,6 +68,8 @@ TEST(TextWriter, MessageFormatActsOnTheWholeLine) {
     // A message ending inside a conversion runs on into the newline, which ends it.
     line = text_line(&out, "", "t", 0, "fn", "rate 50%");
     EXPECT_TRUE(line.ends_with("rate 50\n")) << line;
+    line = text_line(&out, "", "t", 0, "fn", "%s %d%%, %", "rate", 50);
+    EXPECT_TRUE(line.ends_with("rate 50%, \n")) << line;
     EXPECT_EQ(text_line(&out, "", "t", 64, "fn", "m"), libc_line("", "t", "", "fn", "m"));
     line = text_line(&out, "", "t", 0, "fn", "%--d", 3);
     EXPECT_TRUE(line.starts_with("error:286:") && !line.ends_with("\n")) << line;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -71,19 +72,44 @@ TEST(PrintfFramed, PrintsAsTheFormatWithLiteralTextAround) {
     }
 }
 
+// The text writer lays its header into the line buffer and frames the
+// message with it there.
+TEST(PrintfFramed, TextAlreadyAtTheBufferStartIsKept) {
+    const std::string before = "-1:000000005.000042     GENERIC3    ";
+    const char *formats[] = {"opened %s in %d ms", "%2$s %1$s", "%--s", "a %s %s %s %s %s"};
+    for (const char *fmt : formats) {
+        const std::string whole = before + fmt + "\n";
+        for (size_t size : {before.size() + 1, before.size() + 5, size_t{200}}) {
+            std::vector<char> theirs(size, '#'), ours(size, '#');
+            const int expected =
+                zt_snprintf(theirs.data(), size, whole.c_str(), "x", "y", "z", "v", "w");
+            memcpy(ours.data(), before.c_str(), before.size() + 1);
+            const int got =
+                framed(ours.data(), size, ours.data(), fmt, "\n", "x", "y", "z", "v", "w");
+            ASSERT_EQ(got, expected) << whole << " size " << size;
+            ASSERT_STREQ(ours.data(), theirs.data()) << whole << " size " << size;
+        }
+    }
+}
+
 TEST(PrintfFramed, RefusesTextThatWouldNotBeLiteral) {
-    char buf[64] = "untouched";
+    char warm[8];
+    zt_snprintf(warm, sizeof warm, "%d", 1); // the thread's later calls take the direct output
     const struct {
         const char *before, *fmt, *after;
+        bool untouched; // refused before anything is printed
     } refused[] = {
-        {"50% ", "%d", ""},   // a "%" before
-        {"", "%d", "%s"},     // a "%" after
-        {"", "rate %", "\n"}, // the format's last conversion would run into the text after
-        {"", "%-", "x"},
+        {"50% ", "%d", "", true},    // a "%" before
+        {"", "%d", "%s", true},      // a "%" after
+        {"", "rate %", "\n", false}, // the format's last conversion would run into the text after
+        {"", "%-", "x", false},
     };
     for (const auto &r : refused) {
+        char buf[64] = "untouched";
         EXPECT_EQ(framed(buf, sizeof buf, r.before, r.fmt, r.after, 1), -1) << r.fmt;
-        EXPECT_STREQ(buf, "untouched") << r.fmt;
+        if (r.untouched) {
+            EXPECT_STREQ(buf, "untouched") << r.fmt;
+        }
     }
 }
 
