@@ -93,6 +93,11 @@ StartState install_forwarding() {
         sigemptyset(&own.sa_mask);
         sigaction(kOwnDispositions[i].sig, &own, &start.own[i]);
     }
+    // A block inherited from whoever started us would keep the signals pending
+    // for ever: never passed on, never ending the launcher. The application
+    // still gets the start mask.
+    const sigset_t forwarded = forwarded_set();
+    sigprocmask(SIG_UNBLOCK, &forwarded, nullptr);
     return start;
 }
 

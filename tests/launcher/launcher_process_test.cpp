@@ -250,18 +250,23 @@ TEST_F(LaunchLoop, SignalsEndTheLauncherOnlyWhenNoChildRuns) {
         bool fifo_at_start; // the launcher waits on a FIFO boot hint before its first child
         bool child_gets_it;
         std::string out;
+        bool started_blocked = false; // an inherited block must not swallow the signal
     };
     const Case cases[] = {
         {"before the first child", "exit=0", true, false, ""},
         {"while a child runs", "wait", false, true, waits({0})},
         {"between children", "fifohint exit=42", false, false, waits({42})},
+        {"before the first child, blocked at start", "exit=0", true, false, "", true},
+        {"between children, blocked at start", "fifohint exit=42", false, false, waits({42}), true},
     };
     for (const int sig : {SIGTERM, SIGINT}) {
         for (const auto &c : cases) {
             reset();
             install(1, {c.plan});
             c.fifo_at_start ? void(mkfifo((app_ / "bhint.dat").c_str(), 0644)) : hint(1);
-            harness::Process process(launcher());
+            auto options = launcher();
+            if (c.started_blocked) options.blocked = {sig};
+            harness::Process process(options);
             int fd = -1;
             if (c.child_gets_it) {
                 ASSERT_TRUE(harness::eventually([&] { return noted("waiting"); })) << c.what;
