@@ -105,9 +105,17 @@ namespace {
                                     int line, const char *function, const char *fmt, va_list ap) {
     int saved_errno = errno;
     int thread_num = debug_get_thread_num();
-    const char *thread_name = "";
-    if (thread_num >= 0 && thread_num < DEBUG_THREAD_NUM_COUNT && module != ztc::debug::kModuleTag)
-        thread_name = debug_thread_names[thread_num];
+    // An entry is written by the thread facility and need not end in a NUL
+    // within its bytes: the print reads a copy that does.
+    char thread_name[DEBUG_THREAD_NAME_SIZE + 1];
+    thread_name[0] = '\0';
+    if (thread_num >= 0 && thread_num < DEBUG_THREAD_NUM_COUNT &&
+        module != ztc::debug::kModuleTag) {
+        const char *entry = debug_thread_names[thread_num];
+        const size_t length = strnlen(entry, DEBUG_THREAD_NAME_SIZE);
+        memcpy(thread_name, entry, length);
+        thread_name[length] = '\0';
+    }
 
     struct timeval tv {};
     // A program may clear the public pointer; its prints then carry a zero stamp.

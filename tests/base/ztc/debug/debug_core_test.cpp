@@ -8,6 +8,7 @@
 #include <climits>
 
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "base/ztc/os/printf.h"
@@ -66,6 +67,28 @@ TEST(DebugPrint, StandardErrorLineMatchesTheExample) {
     EXPECT_EQ(std::string(buf, n > 0 ? n : 0), "-1:000000005.000042" + std::string(9, ' ') +
                                                    "TAG1" + std::string(25, ' ') +
                                                    "zt_vsprintf:  227:  msg 7\n");
+}
+
+// A thread name that fills its whole entry, with no NUL, is read no further.
+TEST(DebugPrint, ThreadNameFillingItsEntry) {
+    std::thread([] {
+        const int num = debug_get_thread_num();
+        ASSERT_GE(num, 0);
+        ASSERT_LT(num + 1, DEBUG_THREAD_NUM_COUNT);
+        const std::string full(DEBUG_THREAD_NAME_SIZE, 'n');
+        memcpy(debug_thread_names[num], full.data(), DEBUG_THREAD_NAME_SIZE);
+        strcpy(debug_thread_names[num + 1], "NEXT");
+        Sink sink;
+        debug_output_t text = make_output(DEBUG_OUTPUT_TEXT, 1, &sink);
+        Seen seen;
+        debug_output_t ext = external(&seen);
+        debug_print(&text, 0, 1, "f", 1, "g", "m");
+        debug_print(&ext, 0, 1, "f", 1, "g", "m");
+        EXPECT_TRUE(sink.bytes.ends_with(":  " + full + "m\n")) << sink.bytes;
+        EXPECT_NE(seen.fields.find("[" + full + "]"), std::string::npos) << seen.fields;
+        debug_thread_names[num][0] = '\0';
+        debug_thread_names[num + 1][0] = '\0';
+    }).join();
 }
 
 // The output's level for the module decides, not the callers' pre-test level; a module
