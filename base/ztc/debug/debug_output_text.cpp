@@ -3,8 +3,10 @@
 // The header's values (thread name, time text, module and function names) must print as
 // they are, while the caller's message format is expanded over the whole line, so %n counts
 // from the line's start and a rejected message replaces the whole line. The header is
-// therefore rendered with a marker in the message's place; the rendered text, its "%"
-// doubled, becomes the second pass's format with the message format where the marker stood.
+// therefore rendered with a marker in the message's place, and the message is printed with
+// the rendered text before and after it as literal text. Where that cannot tell where the
+// message goes, the rendered text, its "%" doubled, becomes a second pass's format with the
+// message format where the marker stood. The standard format's header needs no marker.
 #include <errno.h>
 #include <limits.h>
 #include <string.h>
@@ -209,9 +211,9 @@ extern "C" void debug_print_text(debug_output_t *output, int thread_num, const c
     if (header_len < 0 || static_cast<size_t>(header_len) >= sizeof header) return;
     std::string_view rendered(header, static_cast<size_t>(header_len));
 
-    // The usual line: the message stands once in the header and no value brings
-    // a "%". The line format would be the header with the message format in
-    // the marker's place; the engine prints that without it being built.
+    // The usual line: the message stands once in the header. The line format
+    // would be the header, its "%" doubled, with the message format in the
+    // marker's place; the engine prints that without it being built.
     const size_t marker = rendered.find(kMarker);
     if (marker != std::string_view::npos &&
         rendered.find(kMarker, marker + 1) == std::string_view::npos) {

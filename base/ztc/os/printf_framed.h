@@ -9,13 +9,13 @@
 
 namespace ztc::printf_engine {
 
-// zt_vsprintf of the format `before` + fmt + `after`, where `before` and
-// `after` are literal text: the same bytes, result, %n counts and error
-// texts, without building that format. `before` may stand at the start of buf
-// already; it is then not copied. Returns -1 where they would not be literal
-// text: when they hold a "%" (buf untouched), or when fmt ends inside a
-// conversion (it would run on into `after`; buf may hold part of an output).
-// `ap` is not read when -1 is returned.
+// zt_vsprintf of fmt with the literal text `before` and `after` around its
+// output: the bytes, result, %n counts (from the start of `before`) and error
+// texts of the format `before` + fmt + `after` with every "%" of the two texts
+// doubled, without building that format or meeting its limit on records.
+// `before` may stand at the start of buf already; it is then not copied.
+// Returns -1 when fmt ends inside a conversion (it would run on into
+// `after`); buf may then hold part of an output, and `ap` has not been read.
 int vsprintf_framed(char *buf, size_t size, std::string_view before, const char *fmt,
                     std::string_view after, va_list ap);
 

@@ -101,8 +101,6 @@ extern "C" int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap) 
 
 int ztc::printf_engine::vsprintf_framed(char *buf, size_t size, std::string_view before,
                                         const char *fmt, std::string_view after, va_list ap) {
-    if (before.find('%') != std::string_view::npos || after.find('%') != std::string_view::npos)
-        return -1;
     const Frame frame{before, after};
     return direct_or_general(buf, size, &frame, fmt, ap);
 }

@@ -36,6 +36,8 @@ std::string libc_line(const char *name, const char *time_text, const char *modul
 
 // A "%" brought in by a header value prints as itself, in its column.
 TEST(TextWriter, HeaderValuesPrintLiterally) {
+    // More "%" than the engine has records for a format.
+    const std::string many(300, '%');
     // Thread name, time text, module name, function name.
     using Values = std::tuple<const char *, const char *, const char *, const char *>;
     const Values cases[] = {
@@ -44,6 +46,7 @@ TEST(TextWriter, HeaderValuesPrintLiterally) {
         {"", "12%s%n", "T%sST", "f%n%s%d"},
         {"\x1b\x01ztc-message\x02\x1b", "1", "TEST", "fn"},
         {"%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%", "%%%%", "%", "%%"},
+        {many.c_str(), "1", "TEST", many.c_str()},
     };
     Set<const char *> module(debug_type_strings[37], nullptr);
     for (auto [name, time_text, module_name, function] : cases) {

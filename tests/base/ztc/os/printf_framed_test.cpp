@@ -92,24 +92,33 @@ TEST(PrintfFramed, TextAlreadyAtTheBufferStartIsKept) {
     }
 }
 
-TEST(PrintfFramed, RefusesTextThatWouldNotBeLiteral) {
+// A "%" in the texts around is text, however many; only a format running
+// into the text after it is refused.
+TEST(PrintfFramed, TextAroundIsLiteralAndAnUnfinishedFormatRefused) {
     char warm[8];
     zt_snprintf(warm, sizeof warm, "%d", 1); // the thread's later calls take the direct output
-    const struct {
-        const char *before, *fmt, *after;
-        bool untouched; // refused before anything is printed
-    } refused[] = {
-        {"50% ", "%d", "", true},    // a "%" before
-        {"", "%d", "%s", true},      // a "%" after
-        {"", "rate %", "\n", false}, // the format's last conversion would run into the text after
-        {"", "%-", "x", false},
+    const std::string percents(300, '%');
+    struct Case {
+        std::string before;
+        const char *fmt, *after;
+        std::string printed; // empty: refused
     };
-    for (const auto &r : refused) {
-        char buf[64] = "untouched";
-        EXPECT_EQ(framed(buf, sizeof buf, r.before, r.fmt, r.after, 1), -1) << r.fmt;
-        if (r.untouched) {
-            EXPECT_STREQ(buf, "untouched") << r.fmt;
+    const Case cases[] = {
+        {"50% ", "%d", "", "50% 1"},
+        {"", "%d", "%s", "1%s"},
+        {percents, "%d|%s", "", percents + "1|%"},
+        {"", "rate %", "\n", ""},
+        {"", "%-", "x", ""},
+    };
+    for (const auto &c : cases) {
+        char buf[1024];
+        const int got = framed(buf, sizeof buf, c.before.c_str(), c.fmt, c.after, 1, "%");
+        if (c.printed.empty()) {
+            EXPECT_EQ(got, -1) << c.fmt;
+            continue;
         }
+        EXPECT_EQ(got, static_cast<int>(c.printed.size())) << c.printed;
+        EXPECT_EQ(buf, c.printed);
     }
 }
 
