@@ -1,11 +1,14 @@
 // The direct output: most formats are literal text and plain conversions, and
 // for those the engine's tables, parse and per-thread memory change nothing.
-// This reads the format once, printing as it goes, and gives up (-1) at the
-// first thing it does not serve exactly as the general path would print it:
+// This reads the format's conversions into a small local list, then prints
+// the text and conversions straight into the buffer. It gives up (-1) before
+// printing anything where the general path must serve or report the format:
 // a positional number, `*`, a flag given twice, a long specification, a length
 // or letter the general path rejects or serves otherwise, a format ending
-// inside a conversion. The caller then runs the general path from the start
-// on its own copy of the arguments, which rewrites the buffer.
+// inside a conversion, too many conversions. While printing it gives up only
+// where the general path prints the same text (a real too long for the own
+// writer) or reports an output an int cannot count. The caller then runs the
+// general path from the start on its own copy of the arguments.
 #include <bit>
 #include <climits>
 
@@ -16,6 +19,13 @@ namespace ztc::printf_engine {
 namespace {
 
 constexpr int GIVE_UP = -1;
+
+// Formats of more conversions are left to the general path.
+constexpr int MAX_DIRECT_SPECS = 12;
+static_assert(MAX_DIRECT_SPECS <= CACHED_RECORDS);
+// Widths and precisions adding up to more than this could make an output
+// longer than an int can count.
+constexpr uint64_t MAX_DIRECT_WIDTHS = 1u << 30;
 
 // From this many conversions on, printing from a remembered parse is quicker
 // than reading the format again.
@@ -109,11 +119,27 @@ void put_hex(Sink &out, unsigned long long value, const char *letters) {
     if (!in_place) out.put(buffer, length);
 }
 
-// One conversion starting just after its "%"; p is left after it. False where
-// the general path must serve it.
-bool convert(Sink &out, const char *&p, va_list ap) {
-    const char *const start = p;
-    Piece piece;
+// One conversion of the format, read and checked before anything is printed.
+struct Spec {
+    const char *start; // its "%"
+    const char *end;   // just past its letter
+    Piece piece;       // letter '%' for "%%"
+    int len;
+};
+
+// Reads the conversion whose "%" is at p; false where the general path must
+// serve it or report it.
+bool read_spec(const char *p, Spec &spec, bool &has_real) {
+    spec.start = p++;
+    Piece &piece = spec.piece;
+    piece = Piece{};
+    spec.len = ZT_PRINTF_LEN_NONE;
+    if (*p == '%') {
+        piece.letter = '%';
+        spec.end = p + 1;
+        return true;
+    }
+    const char *const first = p;
     while (const uint8_t bit = flag_bit(*p)) {
         if (piece.flags & bit) return false;
         piece.flags |= bit;
@@ -126,78 +152,144 @@ bool convert(Sink &out, const char *&p, va_list ap) {
     }
     const int len = read_length(p);
     piece.letter = *p++;
-    if (p - start > MAX_DIRECT_SPEC_CHARS) return false;
+    if (p - first > MAX_DIRECT_SPEC_CHARS) return false;
     piece.own = true;
     piece.plain = piece.flags == 0 && piece.width == 0 && piece.precision < 0;
+    spec.len = len;
+    spec.end = p;
 
     switch (piece.letter) {
     case 'd':
     case 'i':
-        if (reads_64_bits(len)) {
-            const long long value = va_arg(ap, long long);
-            if (piece.plain) {
-                const unsigned long long magnitude = static_cast<unsigned long long>(value);
-                put_decimal(out, value < 0 ? 0 - magnitude : magnitude, value < 0);
-            } else {
-                write_integer(out, piece, value, len);
-            }
-        } else {
-            const int value = va_arg(ap, int);
-            if (piece.plain && len == ZT_PRINTF_LEN_NONE) {
-                const unsigned magnitude = static_cast<unsigned>(value);
-                put_decimal(out, value < 0 ? 0 - magnitude : magnitude, value < 0);
-            } else {
-                write_integer(out, piece, value, len);
-            }
-        }
         return true;
     case 'o':
     case 'u':
     case 'x':
-    case 'X': {
+    case 'X':
         // "t" is no length of an unsigned conversion: the general path rejects it.
-        if (len == ZT_PRINTF_LEN_T) return false;
-        unsigned long long magnitude;
-        if (reads_64_bits(len)) {
-            const long long value = va_arg(ap, long long);
-            if (!piece.plain || piece.letter == 'o') {
-                write_integer(out, piece, value, len);
-                return true;
-            }
-            magnitude = static_cast<unsigned long long>(value);
-        } else {
-            const int value = va_arg(ap, int);
-            if (!piece.plain || piece.letter == 'o' || len != ZT_PRINTF_LEN_NONE) {
-                write_integer(out, piece, value, len);
-                return true;
-            }
-            magnitude = static_cast<unsigned>(value);
-        }
-        if (piece.letter == 'u') {
-            put_decimal(out, magnitude, false);
-        } else {
-            put_hex(out, magnitude, piece.letter == 'x' ? "0123456789abcdef" : "0123456789ABCDEF");
-        }
-        return true;
-    }
+        return len != ZT_PRINTF_LEN_T;
     case 's':
-        if (len != ZT_PRINTF_LEN_NONE) return false;
-        write_text(out, piece, va_arg(ap, const char *));
-        return true;
     case 'c':
-        if (len != ZT_PRINTF_LEN_NONE) return false;
-        write_char(out, piece, va_arg(ap, int));
-        return true;
+        return len == ZT_PRINTF_LEN_NONE;
     case 'e':
     case 'E':
     case 'f':
     case 'g':
     case 'G':
-        if (len != ZT_PRINTF_LEN_NONE) return false;
-        return write_real(out, piece, va_arg(ap, double));
+        // The alternate form goes to the C library.
+        has_real = true;
+        return len == ZT_PRINTF_LEN_NONE && (piece.flags & FLAG_HASH) == 0;
     default:
         return false;
     }
+}
+
+void print_signed(Sink &out, const Spec &spec, va_list ap) {
+    const Piece &piece = spec.piece;
+    if (reads_64_bits(spec.len)) {
+        const long long value = va_arg(ap, long long);
+        if (piece.plain) {
+            const unsigned long long magnitude = static_cast<unsigned long long>(value);
+            put_decimal(out, value < 0 ? 0 - magnitude : magnitude, value < 0);
+        } else {
+            write_integer(out, piece, value, spec.len);
+        }
+        return;
+    }
+    const int value = va_arg(ap, int);
+    if (piece.plain && spec.len == ZT_PRINTF_LEN_NONE) {
+        const unsigned magnitude = static_cast<unsigned>(value);
+        put_decimal(out, value < 0 ? 0 - magnitude : magnitude, value < 0);
+    } else {
+        write_integer(out, piece, value, spec.len);
+    }
+}
+
+void print_unsigned(Sink &out, const Spec &spec, va_list ap) {
+    const Piece &piece = spec.piece;
+    unsigned long long magnitude;
+    if (reads_64_bits(spec.len)) {
+        const long long value = va_arg(ap, long long);
+        if (!piece.plain || piece.letter == 'o') {
+            write_integer(out, piece, value, spec.len);
+            return;
+        }
+        magnitude = static_cast<unsigned long long>(value);
+    } else {
+        const int value = va_arg(ap, int);
+        if (!piece.plain || piece.letter == 'o' || spec.len != ZT_PRINTF_LEN_NONE) {
+            write_integer(out, piece, value, spec.len);
+            return;
+        }
+        magnitude = static_cast<unsigned>(value);
+    }
+    if (piece.letter == 'u') {
+        put_decimal(out, magnitude, false);
+    } else {
+        put_hex(out, magnitude, piece.letter == 'x' ? "0123456789abcdef" : "0123456789ABCDEF");
+    }
+}
+
+// Prints one conversion read by read_spec; false only where a value's text is
+// too long for the own writer (the general path prints it alike).
+bool print_spec(Sink &out, const Spec &spec, va_list ap) {
+    switch (spec.piece.letter) {
+    case '%':
+        out.put("%", 1);
+        return true;
+    case 'd':
+    case 'i':
+        print_signed(out, spec, ap);
+        return true;
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+        print_unsigned(out, spec, ap);
+        return true;
+    case 's':
+        write_text(out, spec.piece, va_arg(ap, const char *));
+        return true;
+    case 'c':
+        write_char(out, spec.piece, va_arg(ap, int));
+        return true;
+    default: // e E f g G
+        return write_real(out, spec.piece, va_arg(ap, double));
+    }
+}
+
+// The conversions of one format, all read before any is printed.
+struct Specs {
+    Spec spec[MAX_DIRECT_SPECS];
+    int count = 0;
+    const char *format_end = nullptr;
+};
+
+// Reads every conversion of fmt; false where the general path must serve the
+// format. A format it rejects thus never reaches the buffer: its error text
+// replaces nothing printed before it.
+bool read_format(const char *fmt, Specs &specs) {
+    const char *p = fmt;
+    bool has_real = false;
+    // Widths and precisions that could add up past an int's output are left
+    // to the general path, which reports them.
+    uint64_t widths = 0;
+    for (;;) {
+        // Text up to the next "%": a short run is looked at here, a long one
+        // is left to the library's vectorised search.
+        for (int i = 0; i < SHORT_TEXT && *p != '%' && *p != '\0'; ++i) ++p;
+        if (*p != '%' && *p != '\0') p = strchrnul(p, '%');
+        if (*p == '\0') break;
+        if (specs.count == MAX_DIRECT_SPECS) return false;
+        Spec &spec = specs.spec[specs.count++];
+        if (!read_spec(p, spec, has_real)) return false;
+        widths += spec.piece.width + static_cast<uint32_t>(spec.piece.precision + 1);
+        p = spec.end;
+    }
+    specs.format_end = p;
+    if (widths > MAX_DIRECT_WIDTHS) return false;
+    // The own writers print reals with "." alone.
+    return !has_real || decimal_point_is_dot();
 }
 
 } // namespace
@@ -205,34 +297,24 @@ bool convert(Sink &out, const char *&p, va_list ap) {
 int render_direct(char *buf, size_t size, const char *fmt, const Frame &frame, va_list ap,
                   bool &general_first) {
     general_first = true;
+    Specs specs;
+    if (!read_format(fmt, specs)) return GIVE_UP;
+
     Sink out{buf, size};
     put_frame_text(out, frame.before);
     const char *p = fmt;
-    // Every "%" starts a record of the general path's table, whose size is limited.
-    int records = 0;
-    for (;;) {
-        // Text up to the next "%": a short run is looked at here, a long one
-        // is left to the library's vectorised search.
-        const char *text = p;
-        for (int i = 0; i < SHORT_TEXT && *p != '%' && *p != '\0'; ++i) ++p;
-        if (*p != '%' && *p != '\0') p = strchrnul(p, '%');
-        out.put(text, static_cast<size_t>(p - text));
-        if (*p == '\0') break;
-        if (++records >= MAX_VARARG_COUNT) return GIVE_UP;
-        ++p;
-        if (*p == '%') {
-            out.put(p, 1);
-            ++p;
-            continue;
-        }
-        if (!convert(out, p, ap)) return GIVE_UP;
-        // The result is an int: the general path reports a longer output.
-        if (out.count > INT_MAX) return GIVE_UP;
+    for (int i = 0; i < specs.count; ++i) {
+        const Spec &spec = specs.spec[i];
+        out.put(p, static_cast<size_t>(spec.start - p));
+        if (!print_spec(out, spec, ap)) return GIVE_UP;
+        p = spec.end;
     }
+    out.put(p, static_cast<size_t>(specs.format_end - p));
     out.put(frame.after.data(), frame.after.size());
+    // The result is an int: the general path reports a longer output.
     if (out.count > INT_MAX) return GIVE_UP;
-    general_first = records >= REMEMBERED_PARSE_QUICKER &&
-                    static_cast<size_t>(p - fmt) < CACHED_FORMAT_SIZE && records <= CACHED_RECORDS;
+    general_first = specs.count >= REMEMBERED_PARSE_QUICKER &&
+                    static_cast<size_t>(specs.format_end - fmt) < CACHED_FORMAT_SIZE;
     if (out.count < size) {
         buf[out.count] = '\0';
     } else if (size != 0) {

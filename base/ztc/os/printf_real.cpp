@@ -14,12 +14,6 @@ namespace {
 constexpr int DEFAULT_PRECISION = 6;
 constexpr size_t REAL_TEXT_SIZE = 128;
 
-// snprintf follows the locale's decimal point; to_chars always writes ".".
-bool decimal_point_is_dot() {
-    const char *point = nl_langinfo(RADIXCHAR);
-    return point[0] == '.' && point[1] == '\0';
-}
-
 std::chars_format format_of(char letter) {
     switch (letter) {
     case 'f':
@@ -33,6 +27,11 @@ std::chars_format format_of(char letter) {
 }
 
 } // namespace
+
+bool decimal_point_is_dot() {
+    const char *point = nl_langinfo(RADIXCHAR);
+    return point[0] == '.' && point[1] == '\0';
+}
 
 bool write_real(Sink &out, const Piece &piece, double value) {
     if ((piece.flags & FLAG_HASH) || !decimal_point_is_dot()) return false;

@@ -68,6 +68,9 @@ class PrintfFormat : public testing::Test {
              [](const void *v, char *b, size_t n) { return zt_snprintf(b, n, "in(%p{tag})", v); }},
             {"deeper",
              [](const void *v, char *b, size_t n) { return zt_snprintf(b, n, "d(%p{inner})", v); }},
+            {"plain", [](const void *, char *b, size_t n) { return zt_snprintf(b, n, "p%d", 1); }},
+            {"via_plain",
+             [](const void *v, char *b, size_t n) { return zt_snprintf(b, n, "(%p{plain})", v); }},
             {"clobber_errno",
              [](const void *, char *b, size_t n) { return errno = EIO, snprintf(b, n, "x"); }},
             {"tag", [](const void *, char *b, size_t n) { return snprintf(b, n, "other"); }}};
@@ -96,6 +99,8 @@ TEST_F(PrintfFormat, WritesConversionsLiteralsAndTruncates) {
              "ab"),
         CASE("0x10{nosuch} 0x20{} 0x30{a5}", "%p{nosuch} %p{} %p{a%d}", (void *)0x10, (void *)0x20,
              (void *)0x30, 5),
+        CASE("p1 (error:234:recursion_depth < MAX_RECURSIVE_CALLS:)", "%p{plain} %p{via_plain}",
+             "v", "v"),
         CASE("in(<q>) d(error:234:recursion_depth < MAX_RECURSIVE_CALLS:)", "%p{inner} %p{deeper}",
              "q", "q"),
         // %m shows errno as it was on entry, also in a positional format.
@@ -123,6 +128,23 @@ TEST_F(PrintfFormat, CountStoresTheFullLengthAtEverySize) {
 
 std::string err(int check, const std::string &text) {
     return "error:" + std::to_string(check) + ":" + text;
+}
+
+// A fault found after text that could have been printed already: the error
+// text alone reaches the buffer, every byte past it stays as it was.
+TEST_F(PrintfFormat, ARejectedFormatTouchesNothingPastItsErrorText) {
+    const std::string before(120, '.'); // longer than any error text
+    const std::string formats[] = {before + "%d %d %--d", before + "%d %tu", before + "%d %.-3d",
+                                   before + "%d %1$d"};
+    char warm[8];
+    zt_snprintf(warm, sizeof warm, "%d", 1); // the thread's later calls take the direct output
+    for (const std::string &format : formats) {
+        std::string memory(256, '#');
+        zt_snprintf(memory.data(), memory.size(), format.c_str(), 1, 2, 3);
+        ASSERT_EQ(memory.rfind("error:", 0), 0u) << format;
+        const size_t nul = memory.find('\0');
+        EXPECT_EQ(memory.find_first_not_of('#', nul + 1), std::string::npos) << format;
+    }
 }
 
 TEST_F(PrintfFormat, EveryCheckWritesItsNumberedText) {
