@@ -9,6 +9,7 @@
 // where the general path prints the same text (a real too long for the own
 // writer) or reports an output an int cannot count. The caller then runs the
 // general path from the start on its own copy of the arguments.
+#include <array>
 #include <bit>
 #include <climits>
 
@@ -41,22 +42,35 @@ constexpr int MAX_DIRECT_SPEC_CHARS = 12;
 // Beyond this many digits a width or precision is left to the C library.
 constexpr int MAX_NUMBER_DIGITS = 9;
 
-constexpr uint8_t flag_bit(char c) {
-    switch (c) {
-    case '-':
-        return FLAG_MINUS;
-    case '+':
-        return FLAG_PLUS;
-    case ' ':
-        return FLAG_SPACE;
-    case '#':
-        return FLAG_HASH;
-    case '0':
-        return FLAG_ZERO;
-    default:
-        return 0;
-    }
+constexpr std::array<uint8_t, 256> flag_bits = [] {
+    std::array<uint8_t, 256> bits{};
+    bits['-'] = FLAG_MINUS;
+    bits['+'] = FLAG_PLUS;
+    bits[' '] = FLAG_SPACE;
+    bits['#'] = FLAG_HASH;
+    bits['0'] = FLAG_ZERO;
+    return bits;
+}();
+
+constexpr unsigned length_bit(int code) {
+    return 1u << code;
 }
+
+// Letter -> the length codes with which this output serves it (0: none).
+constexpr std::array<uint16_t, 256> served_lengths = [] {
+    constexpr unsigned integer = length_bit(ZT_PRINTF_LEN_NONE) | length_bit(ZT_PRINTF_LEN_H) |
+                                 length_bit(ZT_PRINTF_LEN_HH) | length_bit(ZT_PRINTF_LEN_L) |
+                                 length_bit(ZT_PRINTF_LEN_LL) | length_bit(ZT_PRINTF_LEN_J) |
+                                 length_bit(ZT_PRINTF_LEN_Z) | length_bit(ZT_PRINTF_LEN_T);
+    std::array<uint16_t, 256> lengths{};
+    for (char c : {'d', 'i'}) lengths[static_cast<unsigned char>(c)] = integer;
+    // "t" is no length of an unsigned conversion: the general path rejects it.
+    for (char c : {'o', 'u', 'x', 'X'})
+        lengths[static_cast<unsigned char>(c)] = integer & ~length_bit(ZT_PRINTF_LEN_T);
+    for (char c : {'s', 'c', 'e', 'E', 'f', 'g', 'G'})
+        lengths[static_cast<unsigned char>(c)] = length_bit(ZT_PRINTF_LEN_NONE);
+    return lengths;
+}();
 
 constexpr bool is_digit(char c) {
     return c >= '0' && c <= '9';
@@ -120,120 +134,118 @@ void put_hex(Sink &out, unsigned long long value, const char *letters) {
 }
 
 // One conversion of the format, read and checked before anything is printed.
+// Trivial, so that a list of them costs nothing until it is filled.
 struct Spec {
     const char *start; // its "%"
     const char *end;   // just past its letter
-    Piece piece;       // letter '%' for "%%"
-    int len;
+    uint32_t width;
+    int32_t precision;
+    // Whole words: fields stored as bytes and read back together would stall.
+    int32_t flags;
+    int32_t letter; // '%' for "%%"
+    int32_t plain;
+    int32_t len;
 };
+
+Piece piece_of(const Spec &spec) {
+    Piece piece;
+    piece.flags = static_cast<uint8_t>(spec.flags);
+    piece.letter = static_cast<char>(spec.letter);
+    piece.own = true;
+    piece.plain = spec.plain != 0;
+    piece.width = spec.width;
+    piece.precision = spec.precision;
+    return piece;
+}
 
 // Reads the conversion whose "%" is at p; false where the general path must
 // serve it or report it.
-bool read_spec(const char *p, Spec &spec, bool &has_real) {
+bool read_spec(const char *p, Spec &spec) {
     spec.start = p++;
-    Piece &piece = spec.piece;
-    piece = Piece{};
-    spec.len = ZT_PRINTF_LEN_NONE;
     if (*p == '%') {
-        piece.letter = '%';
+        spec.letter = '%';
         spec.end = p + 1;
         return true;
     }
     const char *const first = p;
-    while (const uint8_t bit = flag_bit(*p)) {
-        if (piece.flags & bit) return false;
-        piece.flags |= bit;
+    int32_t flags = 0;
+    while (const uint8_t bit = flag_bits[static_cast<unsigned char>(*p)]) {
+        if (flags & bit) return false;
+        flags |= bit;
         ++p;
     }
-    if (!read_number(p, piece.width)) return false;
+    uint32_t width = 0;
+    int32_t precision = -1;
+    if (!read_number(p, width)) return false;
     if (*p == '.') {
         ++p;
-        if (!read_number(p, piece.precision)) return false;
+        if (!read_number(p, precision)) return false;
     }
     const int len = read_length(p);
-    piece.letter = *p++;
-    if (p - first > MAX_DIRECT_SPEC_CHARS) return false;
-    piece.own = true;
-    piece.plain = piece.flags == 0 && piece.width == 0 && piece.precision < 0;
-    spec.len = len;
-    spec.end = p;
-
-    switch (piece.letter) {
-    case 'd':
-    case 'i':
-        return true;
-    case 'o':
-    case 'u':
-    case 'x':
-    case 'X':
-        // "t" is no length of an unsigned conversion: the general path rejects it.
-        return len != ZT_PRINTF_LEN_T;
-    case 's':
-    case 'c':
-        return len == ZT_PRINTF_LEN_NONE;
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'g':
-    case 'G':
-        // The alternate form goes to the C library.
-        has_real = true;
-        return len == ZT_PRINTF_LEN_NONE && (piece.flags & FLAG_HASH) == 0;
-    default:
+    const unsigned char letter = static_cast<unsigned char>(*p++);
+    if (p - first > MAX_DIRECT_SPEC_CHARS || (served_lengths[letter] & length_bit(len)) == 0)
         return false;
-    }
+    spec.end = p;
+    spec.width = width;
+    spec.precision = precision;
+    spec.flags = flags;
+    spec.letter = letter;
+    spec.plain = flags == 0 && width == 0 && precision < 0;
+    spec.len = len;
+    return true;
 }
 
 void print_signed(Sink &out, const Spec &spec, va_list ap) {
-    const Piece &piece = spec.piece;
     if (reads_64_bits(spec.len)) {
         const long long value = va_arg(ap, long long);
-        if (piece.plain) {
+        if (spec.plain) {
             const unsigned long long magnitude = static_cast<unsigned long long>(value);
             put_decimal(out, value < 0 ? 0 - magnitude : magnitude, value < 0);
         } else {
-            write_integer(out, piece, value, spec.len);
+            write_integer(out, piece_of(spec), value, spec.len);
         }
         return;
     }
     const int value = va_arg(ap, int);
-    if (piece.plain && spec.len == ZT_PRINTF_LEN_NONE) {
+    if (spec.plain && spec.len == ZT_PRINTF_LEN_NONE) {
         const unsigned magnitude = static_cast<unsigned>(value);
         put_decimal(out, value < 0 ? 0 - magnitude : magnitude, value < 0);
     } else {
-        write_integer(out, piece, value, spec.len);
+        write_integer(out, piece_of(spec), value, spec.len);
     }
 }
 
 void print_unsigned(Sink &out, const Spec &spec, va_list ap) {
-    const Piece &piece = spec.piece;
+    // Plain u, x and X of a value read as int or 64 bits are written here.
+    const bool own_here = spec.plain && spec.letter != 'o';
     unsigned long long magnitude;
     if (reads_64_bits(spec.len)) {
         const long long value = va_arg(ap, long long);
-        if (!piece.plain || piece.letter == 'o') {
-            write_integer(out, piece, value, spec.len);
+        if (!own_here) {
+            write_integer(out, piece_of(spec), value, spec.len);
             return;
         }
         magnitude = static_cast<unsigned long long>(value);
     } else {
         const int value = va_arg(ap, int);
-        if (!piece.plain || piece.letter == 'o' || spec.len != ZT_PRINTF_LEN_NONE) {
-            write_integer(out, piece, value, spec.len);
+        if (!own_here || spec.len != ZT_PRINTF_LEN_NONE) {
+            write_integer(out, piece_of(spec), value, spec.len);
             return;
         }
         magnitude = static_cast<unsigned>(value);
     }
-    if (piece.letter == 'u') {
+    if (spec.letter == 'u') {
         put_decimal(out, magnitude, false);
     } else {
-        put_hex(out, magnitude, piece.letter == 'x' ? "0123456789abcdef" : "0123456789ABCDEF");
+        put_hex(out, magnitude, spec.letter == 'x' ? "0123456789abcdef" : "0123456789ABCDEF");
     }
 }
 
-// Prints one conversion read by read_spec; false only where a value's text is
-// too long for the own writer (the general path prints it alike).
+// Prints one conversion read by read_spec; false only where the own writer
+// leaves a real to the C library (the alternate form, a decimal point other
+// than ".", a text too long): the general path prints it, after the same text.
 bool print_spec(Sink &out, const Spec &spec, va_list ap) {
-    switch (spec.piece.letter) {
+    switch (spec.letter) {
     case '%':
         out.put("%", 1);
         return true;
@@ -247,14 +259,20 @@ bool print_spec(Sink &out, const Spec &spec, va_list ap) {
     case 'X':
         print_unsigned(out, spec, ap);
         return true;
-    case 's':
-        write_text(out, spec.piece, va_arg(ap, const char *));
+    case 's': {
+        const char *text = va_arg(ap, const char *);
+        if (spec.plain && text != nullptr) {
+            out.put(text, strlen(text));
+        } else {
+            write_text(out, piece_of(spec), text);
+        }
         return true;
+    }
     case 'c':
-        write_char(out, spec.piece, va_arg(ap, int));
+        write_char(out, piece_of(spec), va_arg(ap, int));
         return true;
     default: // e E f g G
-        return write_real(out, spec.piece, va_arg(ap, double));
+        return write_real(out, piece_of(spec), va_arg(ap, double));
     }
 }
 
@@ -270,7 +288,6 @@ struct Specs {
 // replaces nothing printed before it.
 bool read_format(const char *fmt, Specs &specs) {
     const char *p = fmt;
-    bool has_real = false;
     // Widths and precisions that could add up past an int's output are left
     // to the general path, which reports them.
     uint64_t widths = 0;
@@ -282,26 +299,24 @@ bool read_format(const char *fmt, Specs &specs) {
         if (*p == '\0') break;
         if (specs.count == MAX_DIRECT_SPECS) return false;
         Spec &spec = specs.spec[specs.count++];
-        if (!read_spec(p, spec, has_real)) return false;
-        widths += spec.piece.width + static_cast<uint32_t>(spec.piece.precision + 1);
+        if (!read_spec(p, spec)) return false;
+        widths += spec.width + static_cast<uint32_t>(spec.precision + 1);
         p = spec.end;
     }
     specs.format_end = p;
-    if (widths > MAX_DIRECT_WIDTHS) return false;
-    // The own writers print reals with "." alone.
-    return !has_real || decimal_point_is_dot();
+    return widths <= MAX_DIRECT_WIDTHS;
 }
 
 } // namespace
 
-int render_direct(char *buf, size_t size, const char *fmt, const Frame &frame, va_list ap,
+int render_direct(char *buf, size_t size, const char *fmt, const Frame *frame, va_list ap,
                   bool &general_first) {
     general_first = true;
     Specs specs;
     if (!read_format(fmt, specs)) return GIVE_UP;
 
     Sink out{buf, size};
-    put_frame_text(out, frame.before);
+    if (frame != nullptr) put_frame_text(out, frame->before);
     const char *p = fmt;
     for (int i = 0; i < specs.count; ++i) {
         const Spec &spec = specs.spec[i];
@@ -310,7 +325,7 @@ int render_direct(char *buf, size_t size, const char *fmt, const Frame &frame, v
         p = spec.end;
     }
     out.put(p, static_cast<size_t>(specs.format_end - p));
-    out.put(frame.after.data(), frame.after.size());
+    if (frame != nullptr) out.put(frame->after.data(), frame->after.size());
     // The result is an int: the general path reports a longer output.
     if (out.count > INT_MAX) return GIVE_UP;
     general_first = specs.count >= REMEMBERED_PARSE_QUICKER &&

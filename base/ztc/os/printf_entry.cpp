@@ -1,4 +1,4 @@
-// The engine's further entry points: variadic, and into a wide buffer.
+// The engine's entry points into a wide buffer.
 #include <cstdlib>
 
 #include "base/ztc/os/path.h"
@@ -15,14 +15,6 @@ ssize_t utf8_to_wide(wchar_t *buf, size_t capacity, const char *text) {
 }
 
 } // namespace
-
-extern "C" int zt_snprintf(char *buf, size_t size, const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    const int result = zt_vsprintf(buf, size, fmt, ap);
-    va_end(ap);
-    return result;
-}
 
 extern "C" ssize_t zt_vswprintf(wchar_t *buf, size_t capacity, const char *fmt, va_list ap) {
     if (buf == nullptr || capacity == 0) return -1;

@@ -82,8 +82,56 @@ unsigned long long unsigned_value(long long value, int len) {
 
 } // namespace
 
+namespace {
+
+// The most frequent pieces: a decimal with at most a width, "0" or "-": its
+// sign and digits, padded, in place where they fit.
+void write_padded_decimal(Sink &out, const Piece &piece, unsigned long long magnitude,
+                          bool negative) {
+    const size_t digits = decimal_length(magnitude);
+    const size_t length = digits + (negative ? 1 : 0);
+    const size_t padding = piece.width > length ? piece.width - length : 0;
+    char *at = out.claim(length + padding);
+    if (at == nullptr) {
+        char buffer[24];
+        char *const end = buffer + sizeof buffer;
+        decimal_digits(end, magnitude);
+        const char sign = '-';
+        const bool zeros = (piece.flags & (FLAG_ZERO | FLAG_MINUS)) == FLAG_ZERO;
+        put_padded(out, piece, &sign, negative ? 1 : 0, zeros ? padding : 0, end - digits, digits);
+        return;
+    }
+    if (piece.flags & FLAG_MINUS) {
+        if (negative) *at++ = '-';
+        decimal_digits(at + digits, magnitude);
+        fill_bytes(at + digits, ' ', padding);
+    } else if (piece.flags & FLAG_ZERO) {
+        // The zeros go between the sign and the digits.
+        if (negative) *at++ = '-';
+        at = fill_bytes(at, '0', padding);
+        decimal_digits(at + digits, magnitude);
+    } else {
+        at = fill_bytes(at, ' ', padding);
+        if (negative) *at++ = '-';
+        decimal_digits(at + digits, magnitude);
+    }
+}
+
+} // namespace
+
 void write_integer(Sink &out, const Piece &piece, long long value, int len) {
     const Radix radix = radix_of(piece.letter);
+    if (radix.shift == 0 && piece.precision < 0 &&
+        (piece.flags & (FLAG_PLUS | FLAG_SPACE | FLAG_HASH)) == 0) {
+        if (!radix.is_signed) {
+            write_padded_decimal(out, piece, unsigned_value(value, len), false);
+            return;
+        }
+        const long long v = signed_value(value, len);
+        const auto magnitude = static_cast<unsigned long long>(v);
+        write_padded_decimal(out, piece, v < 0 ? 0 - magnitude : magnitude, v < 0);
+        return;
+    }
     char prefix[2];
     size_t prefix_len = 0;
     unsigned long long magnitude;

@@ -192,11 +192,11 @@ struct Frame {
 };
 
 // Prints literal text and plain conversions straight from the format, with
-// `frame` around them; -1 where the general path must serve the format (the
+// `frame` (when not null) around them; -1 where the general path must serve the format (the
 // buffer may then hold part of an output, and `ap` is spent). `general_first`
 // tells whether the general path is the quicker way for this format: it must
 // serve it, or its remembered parse beats reading the format again.
-int render_direct(char *buf, size_t size, const char *fmt, const Frame &frame, va_list ap,
+int render_direct(char *buf, size_t size, const char *fmt, const Frame *frame, va_list ap,
                   bool &general_first);
 
 // zt_vsprintf without the direct output: what the direct output must equal.

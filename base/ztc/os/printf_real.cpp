@@ -26,12 +26,13 @@ std::chars_format format_of(char letter) {
     }
 }
 
-} // namespace
-
+// snprintf follows the locale's decimal point; to_chars always writes ".".
 bool decimal_point_is_dot() {
     const char *point = nl_langinfo(RADIXCHAR);
     return point[0] == '.' && point[1] == '\0';
 }
+
+} // namespace
 
 bool write_real(Sink &out, const Piece &piece, double value) {
     if ((piece.flags & FLAG_HASH) || !decimal_point_is_dot()) return false;

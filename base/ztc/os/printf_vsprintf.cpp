@@ -58,33 +58,42 @@ const char *&general_first_slot(const char *fmt) {
     return general_first_formats[(address ^ (address >> 6)) % GENERAL_FIRST_SLOTS];
 }
 
+// Whether the direct output is tried first for this call: a call nested past
+// the limit gets the general path's failure, and a format remembered as
+// better served by the general path goes there at once.
+bool try_direct(const char *fmt) {
+    const int32_t *active = thread_values.recursion_count;
+    return fmt != nullptr && active != nullptr && *active < MAX_RECURSIVE_CALLS &&
+           general_first_slot(fmt) != fmt;
+}
+
+// The direct output; -1 where the general path must serve the format.
+int direct(char *buf, size_t size, const char *fmt, const Frame *frame, va_list ap) {
+    bool general_first = false;
+    const int result = render_direct(buf, size, fmt, frame, ap, general_first);
+    if (general_first) general_first_slot(fmt) = fmt;
+    return result;
+}
+
 // The direct output where it serves the format, else the general path from the
 // start on a copy of the arguments taken before. The direct output reads the
 // caller's list itself: the copy's loads may wait on the caller's fresh
-// stores to it, and nothing on the direct path waits for the copy. A call
-// nested past the limit gets the general path's failure.
+// stores to it, and nothing on the direct path waits for the copy.
 int direct_or_general(char *buf, size_t size, const Frame *frame, const char *fmt, va_list ap) {
     if (buf == nullptr) size = 0;
-    const int32_t *active = thread_values.recursion_count;
-    if (fmt == nullptr || active == nullptr || *active >= MAX_RECURSIVE_CALLS)
-        return format_call(buf, size, frame, fmt, ap);
-    const char *&slot = general_first_slot(fmt);
-    if (slot == fmt) return format_call(buf, size, frame, fmt, ap);
-
+    if (!try_direct(fmt)) return format_call(buf, size, frame, fmt, ap);
     va_list saved;
     va_copy(saved, ap);
-    bool general_first = false;
     int result;
     if (frame == nullptr) {
-        result = render_direct(buf, size, fmt, Frame{}, ap, general_first);
+        result = direct(buf, size, fmt, nullptr, ap);
         if (result < 0) result = format_call(buf, size, frame, fmt, saved);
     } else {
         // A framed caller may go on with its list after a refusal: the general
         // path refuses before reading it, so the direct output reads the copy.
-        result = render_direct(buf, size, fmt, *frame, saved, general_first);
+        result = direct(buf, size, fmt, frame, saved);
         if (result < 0) result = format_call(buf, size, frame, fmt, ap);
     }
-    if (general_first) slot = fmt;
     va_end(saved);
     return result;
 }
@@ -93,6 +102,24 @@ int direct_or_general(char *buf, size_t size, const Frame *frame, const char *fm
 
 int ztc::printf_engine::vsprintf_general(char *buf, size_t size, const char *fmt, va_list ap) {
     return format_call(buf, size, nullptr, fmt, ap);
+}
+
+// No copy of the list here: the general path starts the list anew.
+extern "C" int zt_snprintf(char *buf, size_t size, const char *fmt, ...) {
+    if (buf == nullptr) size = 0;
+    va_list ap;
+    int result = -1;
+    if (try_direct(fmt)) {
+        va_start(ap, fmt);
+        result = direct(buf, size, fmt, nullptr, ap);
+        va_end(ap);
+    }
+    if (result < 0) {
+        va_start(ap, fmt);
+        result = format_call(buf, size, nullptr, fmt, ap);
+        va_end(ap);
+    }
+    return result;
 }
 
 extern "C" int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap) {

@@ -201,9 +201,6 @@ void write_integer(Sink &out, const Piece &piece, long long value, int len);
 void write_text(Sink &out, const Piece &piece, const char *text);
 // c
 void write_char(Sink &out, const Piece &piece, int value);
-// Whether the locale's decimal point is "." (snprintf follows the locale;
-// the own writer of reals always writes ".").
-bool decimal_point_is_dot();
 // e E f g G of a double. False where the C library's formatter is needed.
 bool write_real(Sink &out, const Piece &piece, double value);
 
