@@ -160,7 +160,7 @@ Piece piece_of(const Spec &spec) {
 
 // Reads the conversion whose "%" is at p; false where the general path must
 // serve it or report it.
-bool read_spec(const char *p, Spec &spec) {
+bool read_spec(const char *p, Spec &spec, uint64_t &widths) {
     spec.start = p++;
     if (*p == '%') {
         spec.letter = '%';
@@ -185,6 +185,7 @@ bool read_spec(const char *p, Spec &spec) {
     const unsigned char letter = static_cast<unsigned char>(*p++);
     if (p - first > MAX_DIRECT_SPEC_CHARS || (served_lengths[letter] & length_bit(len)) == 0)
         return false;
+    widths += width + static_cast<uint32_t>(precision + 1);
     spec.end = p;
     spec.width = width;
     spec.precision = precision;
@@ -299,8 +300,7 @@ bool read_format(const char *fmt, Specs &specs) {
         if (*p == '\0') break;
         if (specs.count == MAX_DIRECT_SPECS) return false;
         Spec &spec = specs.spec[specs.count++];
-        if (!read_spec(p, spec)) return false;
-        widths += spec.width + static_cast<uint32_t>(spec.precision + 1);
+        if (!read_spec(p, spec, widths)) return false;
         p = spec.end;
     }
     specs.format_end = p;
