@@ -3,6 +3,7 @@
 // arguments than any format can number, so every accepted format is safe to run.
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "base/ztc/os/printf.h"
+#include "base/ztc/os/printf_internal.h"
 
 namespace {
 
@@ -20,10 +22,27 @@ constexpr char alphabet[] = "%%%%%%%%ddiuxXoc%0123456789-+ #.*$$hhlljztIq64L3m%{
     ZT_ARGS8(b), ZT_ARGS8(b + 8), ZT_ARGS8(b + 16), ZT_ARGS8(b + 24), ZT_ARGS8(b + 32),            \
         ZT_ARGS8(b + 40), ZT_ARGS8(b + 48), ZT_ARGS8(b + 56)
 
-int format(char *buf, size_t size, const char *fmt) {
+// Which way a call goes: the engine as callers see it, its direct output
+// alone (-1 where it gives up), or its general path alone.
+enum class Way { engine, direct, general };
+
+int run(Way way, char *buf, size_t size, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    bool general_first = false;
+    const int result =
+        way == Way::engine ? zt_vsprintf(buf, size, fmt, ap)
+        : way == Way::direct
+            ? ztc::printf_engine::render_direct(buf, size, fmt, nullptr, ap, general_first)
+            : ztc::printf_engine::vsprintf_general(buf, size, fmt, ap);
+    va_end(ap);
+    return result;
+}
+
+int format(char *buf, size_t size, const char *fmt, Way way = Way::engine) {
     // 64-bit arguments: reading one as int takes its low half on this platform.
     const int64_t b = -70;
-    return zt_snprintf(buf, size, fmt, ZT_ARGS64(b), ZT_ARGS64(b + 64), ZT_ARGS8(b + 128));
+    return run(way, buf, size, fmt, ZT_ARGS64(b), ZT_ARGS64(b + 64), ZT_ARGS8(b + 128));
 }
 
 void check(bool ok) {
@@ -76,5 +95,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check(std::memcmp(buf, whole.data(), std::min(kept, length)) == 0);
     }
     if (!rejected) check(cut == full);
+
+    // The direct output, where it serves the format, prints the general path's
+    // bytes; where it gives up, the general path run after it leaves what it
+    // leaves alone, and a format the general path rejects was never printed.
+    std::vector<char> direct(guarded.size(), '\x5A'), general(direct);
+    const int by_general =
+        format(small ? general.data() + 16 : nullptr, small, fmt.c_str(), Way::general);
+    const int by_direct =
+        format(small ? direct.data() + 16 : nullptr, small, fmt.c_str(), Way::direct);
+    if (by_direct < 0) {
+        if (rejected)
+            check(std::all_of(direct.begin(), direct.end(), [](char c) { return c == '\x5A'; }));
+        check(format(small ? direct.data() + 16 : nullptr, small, fmt.c_str(), Way::general) ==
+              by_general);
+    } else {
+        check(by_direct == by_general);
+    }
+    check(direct == general && by_general == cut);
     return 0;
 }
