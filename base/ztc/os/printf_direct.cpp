@@ -39,19 +39,6 @@ constexpr int SHORT_TEXT = 8;
 // More characters after "%" than this may reach the general path's limit on
 // a specification's length; such rare conversions are left to it.
 constexpr int MAX_DIRECT_SPEC_CHARS = 12;
-// Beyond this many digits a width or precision is left to the C library.
-constexpr int MAX_NUMBER_DIGITS = 9;
-
-constexpr std::array<uint8_t, 256> flag_bits = [] {
-    std::array<uint8_t, 256> bits{};
-    bits['-'] = FLAG_MINUS;
-    bits['+'] = FLAG_PLUS;
-    bits[' '] = FLAG_SPACE;
-    bits['#'] = FLAG_HASH;
-    bits['0'] = FLAG_ZERO;
-    return bits;
-}();
-
 constexpr unsigned length_bit(int code) {
     return 1u << code;
 }
@@ -71,21 +58,6 @@ constexpr std::array<uint16_t, 256> served_lengths = [] {
         lengths[static_cast<unsigned char>(c)] = length_bit(ZT_PRINTF_LEN_NONE);
     return lengths;
 }();
-
-constexpr bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// Reads up to MAX_NUMBER_DIGITS decimal digits; false when there are more.
-template <class T>
-bool read_number(const char *&p, T &number) {
-    number = 0;
-    for (int digits = 0; is_digit(*p); ++p) {
-        if (++digits > MAX_NUMBER_DIGITS) return false;
-        number = static_cast<T>(number * 10 + static_cast<T>(*p - '0'));
-    }
-    return true;
-}
 
 // Reads the length letters at p: h hh l ll z j t. Anything else is none.
 int read_length(const char *&p) {

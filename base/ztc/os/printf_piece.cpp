@@ -7,31 +7,6 @@
 namespace ztc::printf_engine {
 namespace {
 
-constexpr std::array<uint8_t, 256> flag_bits = [] {
-    std::array<uint8_t, 256> bits{};
-    bits['-'] = FLAG_MINUS;
-    bits['+'] = FLAG_PLUS;
-    bits[' '] = FLAG_SPACE;
-    bits['#'] = FLAG_HASH;
-    bits['0'] = FLAG_ZERO;
-    return bits;
-}();
-
-// Beyond this many digits a number may not fit an int; those rare pieces go
-// to the C library's formatter, which owns their overflow rules.
-constexpr int MAX_NUMBER_DIGITS = 9;
-
-// Reads a decimal number at p; false when it has too many digits.
-template <class T>
-bool read_number(const char *&p, T &number) {
-    number = 0;
-    for (int digits = 0; *p >= '0' && *p <= '9'; ++p) {
-        if (++digits > MAX_NUMBER_DIGITS) return false;
-        number = static_cast<T>(number * 10 + static_cast<T>(*p - '0'));
-    }
-    return true;
-}
-
 // The conversions the own writers serve; a "p" is served only as an
 // extension's text.
 constexpr bool has_own_writer(const Arg &arg) {

@@ -43,6 +43,33 @@ inline void copy_bytes(char *to, const char *from, size_t n) {
     }
 }
 
+// Flag character -> its PieceFlag bit (0: no flag).
+inline constexpr std::array<uint8_t, 256> flag_bits = [] {
+    std::array<uint8_t, 256> bits{};
+    bits['-'] = FLAG_MINUS;
+    bits['+'] = FLAG_PLUS;
+    bits[' '] = FLAG_SPACE;
+    bits['#'] = FLAG_HASH;
+    bits['0'] = FLAG_ZERO;
+    return bits;
+}();
+
+// Beyond this many digits a width or precision may not fit an int; those
+// rare pieces go to the C library's formatter, which owns their overflow rules.
+inline constexpr int MAX_NUMBER_DIGITS = 9;
+
+// Reads the decimal number of a width or precision at p; false when it has
+// more than MAX_NUMBER_DIGITS digits.
+template <class T>
+bool read_number(const char *&p, T &number) {
+    number = 0;
+    for (int digits = 0; *p >= '0' && *p <= '9'; ++p) {
+        if (++digits > MAX_NUMBER_DIGITS) return false;
+        number = static_cast<T>(number * 10 + static_cast<T>(*p - '0'));
+    }
+    return true;
+}
+
 // memset for the few bytes of most paddings, without a call; returns the end.
 inline char *fill_bytes(char *to, char c, size_t n) {
     if (n > 16) {
