@@ -88,8 +88,7 @@ int render_standard_header(char (&buf)[kHeaderSize], const HeaderValues &v,
     put_standard_prefix(out, v);
     out.put(marker.data(), marker.size());
     out.put(kStandardSuffix.data(), kStandardSuffix.size());
-    buf[out.count < sizeof buf ? out.count : sizeof buf - 1] = '\0';
-    return out.count > INT_MAX ? -1 : static_cast<int>(out.count);
+    return out.count > INT_MAX ? -1 : out.terminate();
 }
 
 bool is_standard_format(const debug_output_t *output) {

@@ -302,12 +302,7 @@ int render_direct(char *buf, size_t size, const char *fmt, const Frame *frame, v
     if (out.count > INT_MAX) return GIVE_UP;
     general_first = specs.count >= REMEMBERED_PARSE_QUICKER &&
                     static_cast<size_t>(specs.format_end - fmt) < CACHED_FORMAT_SIZE;
-    if (out.count < size) {
-        buf[out.count] = '\0';
-    } else if (size != 0) {
-        buf[size - 1] = '\0';
-    }
-    return static_cast<int>(out.count);
+    return out.terminate();
 }
 
 } // namespace ztc::printf_engine

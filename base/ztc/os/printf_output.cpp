@@ -319,12 +319,7 @@ int Renderer::run(const Frame &frame, int saved_errno, va_list ap) {
     copy_literal(parsed_.format_end);
     out_.put(frame.after.data(), frame.after.size());
     if (Failure f = check_length()) return write_failure(out_.buf, out_.size, f);
-    if (out_.count < out_.size) {
-        out_.buf[out_.count] = '\0';
-    } else if (out_.size != 0) {
-        out_.buf[out_.size - 1] = '\0';
-    }
-    return static_cast<int>(out_.count);
+    return out_.terminate();
 }
 
 } // namespace

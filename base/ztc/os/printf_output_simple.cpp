@@ -60,12 +60,7 @@ int render_simple(char *buf, size_t size, const Arg *args, const ParsedFormat &p
     out.put(position, static_cast<size_t>(parsed.format_end - position));
     out.put(frame.after.data(), frame.after.size());
     if (out.count > INT_MAX) return write_failure(buf, size, {CHECK_PIECE_FAILED, 0});
-    if (out.count < size) {
-        buf[out.count] = '\0';
-    } else if (size != 0) {
-        buf[size - 1] = '\0';
-    }
-    return static_cast<int>(out.count);
+    return out.terminate();
 }
 
 } // namespace ztc::printf_engine

@@ -109,6 +109,16 @@ struct Sink {
         count += n;
         return at;
     }
+    // Ends the output with its NUL, after the text or at the buffer's end,
+    // and gives the output's length (which the caller has checked fits an int).
+    int terminate() const {
+        if (count < size) {
+            buf[count] = '\0';
+        } else if (size != 0) {
+            buf[size - 1] = '\0';
+        }
+        return static_cast<int>(count);
+    }
     // Where the next byte goes and how much room is left, for a writer that
     // stores the piece itself (0 room once the buffer is full).
     char *cursor() const { return count < size ? buf + count : nullptr; }
