@@ -8,7 +8,6 @@
 // message goes, the rendered text, its "%" doubled, becomes a second pass's format with the
 // message format where the marker stood. The standard format's header needs no marker.
 #include <errno.h>
-#include <limits.h>
 #include <string.h>
 
 #include <string_view>
@@ -82,15 +81,6 @@ void put_standard_prefix(ztc::printf_engine::Sink &out, const HeaderValues &v) {
 
 constexpr std::string_view kStandardSuffix = "\n";
 
-int render_standard_header(char (&buf)[kHeaderSize], const HeaderValues &v,
-                           std::string_view marker) {
-    ztc::printf_engine::Sink out{buf, sizeof buf};
-    put_standard_prefix(out, v);
-    out.put(marker.data(), marker.size());
-    out.put(kStandardSuffix.data(), kStandardSuffix.size());
-    return out.count > INT_MAX ? -1 : out.terminate();
-}
-
 bool is_standard_format(const debug_output_t *output) {
     static_assert(sizeof ztc::debug::kStderrFormat <= sizeof output->u.text.format);
     return memcmp(output->u.text.format, ztc::debug::kStderrFormat,
@@ -99,8 +89,6 @@ bool is_standard_format(const debug_output_t *output) {
 
 int render_header(char (&buf)[kHeaderSize], const char *format, const HeaderValues &v,
                   std::string_view marker) {
-    if (strcmp(format, ztc::debug::kStderrFormat) == 0)
-        return render_standard_header(buf, v, marker);
     return zt_snprintf(buf, sizeof buf, format, v.thread_num, v.time_text, v.module_name, v.level,
                        v.file, v.function, v.line, v.thread_name, marker.data());
 }
