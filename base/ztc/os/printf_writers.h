@@ -187,32 +187,23 @@ inline char *decimal_digits(char *end, unsigned long long value) {
     return end;
 }
 
+// 10 to the power of the index: the smallest numbers of each digit count.
+inline constexpr std::array<unsigned long long, 20> powers_of_ten = [] {
+    std::array<unsigned long long, 20> powers{};
+    unsigned long long power = 1;
+    for (auto &p : powers) {
+        p = power;
+        power *= 10; // wraps after the last, unused
+    }
+    return powers;
+}();
+
 // The number of decimal digits of value (1 for 0).
 inline size_t decimal_length(unsigned long long value) {
-    static constexpr unsigned long long powers[20] = {1ull,
-                                                      10ull,
-                                                      100ull,
-                                                      1000ull,
-                                                      10000ull,
-                                                      100000ull,
-                                                      1000000ull,
-                                                      10000000ull,
-                                                      100000000ull,
-                                                      1000000000ull,
-                                                      10000000000ull,
-                                                      100000000000ull,
-                                                      1000000000000ull,
-                                                      10000000000000ull,
-                                                      100000000000000ull,
-                                                      1000000000000000ull,
-                                                      10000000000000000ull,
-                                                      100000000000000000ull,
-                                                      1000000000000000000ull,
-                                                      10000000000000000000ull};
     value |= 1; // as many digits, and a bit to measure
-    // 1233 / 4096 is just above log10(2): an estimate that is exact or one too many.
+    // 1233 / 4096 is just above log10(2): the estimate is the count or one fewer.
     const size_t estimate = static_cast<size_t>(std::bit_width(value)) * 1233 >> 12;
-    return estimate + (value >= powers[estimate] ? 1 : 0);
+    return estimate + (value >= powers_of_ten[estimate] ? 1 : 0);
 }
 
 // A decimal with its sign and no padding. The digits go straight to their
