@@ -93,16 +93,13 @@ int read_length(const char *&p) {
 // The digits of a plain x or X, in place where they fit.
 void put_hex(Sink &out, unsigned long long value, const char *letters) {
     const size_t length = static_cast<size_t>(std::bit_width(value | 1) + 3) / 4;
+    if (char *at = out.claim(length)) {
+        power_of_two_digits(at + length, value, 4, letters);
+        return;
+    }
     char buffer[16];
-    char *at = out.claim(length);
-    const bool in_place = at != nullptr;
-    if (!in_place) at = buffer;
-    char *end = at + length;
-    do {
-        *--end = letters[value & 15];
-        value >>= 4;
-    } while (value != 0);
-    if (!in_place) out.put(buffer, length);
+    power_of_two_digits(buffer + length, value, 4, letters);
+    out.put(buffer, length);
 }
 
 // One conversion of the format, read and checked before anything is printed.
@@ -210,7 +207,7 @@ void print_unsigned(Sink &out, const Spec &spec, va_list ap) {
     if (spec.letter == 'u') {
         put_decimal(out, magnitude, false);
     } else {
-        put_hex(out, magnitude, spec.letter == 'x' ? "0123456789abcdef" : "0123456789ABCDEF");
+        put_hex(out, magnitude, spec.letter == 'x' ? LOWER_DIGITS : UPPER_DIGITS);
     }
 }
 

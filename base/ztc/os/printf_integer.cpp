@@ -12,9 +12,6 @@ struct Radix {
     const char *letters;
 };
 
-constexpr const char *LOWER_DIGITS = "0123456789abcdef";
-constexpr const char *UPPER_DIGITS = "0123456789ABCDEF";
-
 constexpr Radix radix_of(char letter) {
     switch (letter) {
     case 'o':
@@ -34,13 +31,9 @@ constexpr Radix radix_of(char letter) {
 void digits_of(char *end, unsigned long long value, const Radix &radix) {
     if (radix.shift == 0) {
         decimal_digits(end, value);
-        return;
+    } else {
+        power_of_two_digits(end, value, radix.shift, radix.letters);
     }
-    const unsigned mask = (1u << radix.shift) - 1;
-    do {
-        *--end = radix.letters[value & mask];
-        value >>= radix.shift;
-    } while (value != 0);
 }
 
 size_t digit_count(unsigned long long value, const Radix &radix) {

@@ -187,6 +187,20 @@ inline char *decimal_digits(char *end, unsigned long long value) {
     return end;
 }
 
+inline constexpr const char *LOWER_DIGITS = "0123456789abcdef";
+inline constexpr const char *UPPER_DIGITS = "0123456789ABCDEF";
+
+// Writes the digits of value in base 2^shift (octal, hexadecimal) so that
+// they end just before `end`.
+inline void power_of_two_digits(char *end, unsigned long long value, int shift,
+                                const char *letters) {
+    const unsigned mask = (1u << shift) - 1;
+    do {
+        *--end = letters[value & mask];
+        value >>= shift;
+    } while (value != 0);
+}
+
 // 10 to the power of the index: the smallest numbers of each digit count.
 inline constexpr std::array<unsigned long long, 20> powers_of_ten = [] {
     std::array<unsigned long long, 20> powers{};
