@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/ztc/os/printf.h"
-#include "base/ztc/os/printf_internal.h"
+#include "base/ztc/os/printf/internal.hpp"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "base/ztc/os/printf.h"
 #include "base/ztc/os/thread.h"
 #include "base/ztc/time/time.h"
+#include "base/ztc/version.h"
 #include "base/ztc/debug/debug.h"
 #include "base/ztc/extensions.h"
 #include "launcher/install.h"

@@ -7,6 +7,9 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden visibility; its public names are exported. */
+#pragma GCC visibility push(default)
+
 /* Result of every library operation that can fail; 0 is success. */
 typedef int32_t error_code_t;
 
@@ -50,6 +53,8 @@ enum {
 /* The message of a code; codes outside 0..33 give "Invalid error code", 27 its own text.
  * Never null. */
 const char *zt_error_message(error_code_t code);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

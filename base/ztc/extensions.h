@@ -11,6 +11,9 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden visibility; its public names are exported. */
+#pragma GCC visibility push(default)
+
 /* An IPv4 or IPv6 endpoint, laid out as the system's socket address forms: family in host
  * order, port and address in network order. Any family other than AF_INET and AF_INET6
  * means the record holds no address. */
@@ -65,6 +68,8 @@ int zt_printf_cb_signed_four_char_code(const void *value, char *buf, size_t size
 int zt_printf_cb_timeval(const void *value, char *buf, size_t size);
 /* "ignore": the empty text; the value is not read. */
 int zt_printf_cb_ignore(const void *value, char *buf, size_t size);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

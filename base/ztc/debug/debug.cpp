@@ -3,9 +3,9 @@
 #include <string.h>
 #include <time.h>
 
-#include "base/ztc/debug/debug_internal.h"
+#include "base/ztc/debug/debug_internal.hpp"
 #include "base/ztc/os/printf.h"
-#include "base/ztc/os/printf_writers.h"
+#include "base/ztc/os/printf/writers.hpp"
 #include "base/ztc/time/time.h"
 
 extern "C" {

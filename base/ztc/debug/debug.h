@@ -14,6 +14,9 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden visibility; its public names are exported. */
+#pragma GCC visibility push(default)
+
 #define DEBUG_MODULE_COUNT 64
 
 /* Output types. */
@@ -101,6 +104,8 @@ error_code_t debug_encode_binary(uint8_t *record, size_t capacity, size_t *lengt
 
 /* Write callback over a file descriptor given as user data. */
 int debug_write_fd(intptr_t fd, const void *bytes, size_t len);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -1,8 +1,8 @@
 // Per-thread mask of the outputs a thread is delivering to, kept in a thread-specific key.
 #include <pthread.h>
 
-#include "base/ztc/debug/debug_internal.h"
-#include "base/ztc/startup.h"
+#include "base/ztc/debug/debug_internal.hpp"
+#include "base/ztc/extensions/startup.hpp"
 
 namespace {
 pthread_key_t debug_output_busy_key;

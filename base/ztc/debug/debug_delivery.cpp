@@ -1,5 +1,5 @@
 // The write loop shared by the text and binary writers.
-#include "base/ztc/debug/debug_internal.h"
+#include "base/ztc/debug/debug_internal.hpp"
 
 namespace {
 class LockGuard {

@@ -1,7 +1,7 @@
 // Binary writer: one self-describing record per print, dropped whole when it does not fit.
 #include <errno.h>
 
-#include "base/ztc/debug/debug_internal.h"
+#include "base/ztc/debug/debug_internal.hpp"
 #include "base/ztc/os/printf.h"
 
 extern "C" void debug_print_binary(debug_output_t *output, int thread_num, const char *thread_name,

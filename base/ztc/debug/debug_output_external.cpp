@@ -1,7 +1,7 @@
 // External writer: the print's fields go to the owner's callback; no lock of its own.
 #include <errno.h>
 
-#include "base/ztc/debug/debug_internal.h"
+#include "base/ztc/debug/debug_internal.hpp"
 #include "base/ztc/os/printf.h"
 
 extern "C" void debug_print_external(debug_output_t *output, int thread_num,

@@ -12,10 +12,10 @@
 
 #include <string_view>
 
-#include "base/ztc/debug/debug_internal.h"
+#include "base/ztc/debug/debug_internal.hpp"
 #include "base/ztc/os/printf.h"
-#include "base/ztc/os/printf_framed.h"
-#include "base/ztc/os/printf_writers.h"
+#include "base/ztc/os/printf/framed.hpp"
+#include "base/ztc/os/printf/writers.hpp"
 
 namespace {
 // Two markers of one length: where both renderings hold their own marker, the message

@@ -2,7 +2,7 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "base/ztc/debug/debug_internal.h"
+#include "base/ztc/debug/debug_internal.hpp"
 
 namespace {
 constexpr char kStderrName[] = "standard error";

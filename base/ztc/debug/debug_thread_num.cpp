@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "base/ztc/debug/debug_internal.h"
-#include "base/ztc/startup.h"
+#include "base/ztc/debug/debug_internal.hpp"
+#include "base/ztc/extensions/startup.hpp"
 
 extern "C" {
 uint32_t debug_thread_nums_enabled = 0;

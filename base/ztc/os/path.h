@@ -13,6 +13,9 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden visibility; its public names are exported. */
+#pragma GCC visibility push(default)
+
 /* Slots of a wide path, its terminator included. */
 #define ZT_PATH_SLOTS 512
 
@@ -54,6 +57,8 @@ int zt_utf32_to_utf8(const wchar_t **src, const wchar_t *src_end, char **dst, ch
                      int mode);
 int zt_utf8_to_utf32(const char **src, const char *src_end, wchar_t **dst, wchar_t *dst_end,
                      int mode);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -12,6 +12,9 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden visibility; its public names are exported. */
+#pragma GCC visibility push(default)
+
 /* Argument types of conversion records. */
 enum {
     ZT_PRINTF_TYPE_INVALID = 0,
@@ -60,6 +63,8 @@ int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap);
 int zt_snprintf(char *buf, size_t size, const char *fmt, ...);
 ssize_t zt_vswprintf(wchar_t *buf, size_t capacity, const char *fmt, va_list ap);
 ssize_t zt_swprintf(wchar_t *buf, size_t capacity, const char *fmt, ...);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

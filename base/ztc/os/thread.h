@@ -11,6 +11,9 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden visibility; its public names are exported. */
+#pragma GCC visibility push(default)
+
 /* Threading types. */
 enum { ZT_THREAD_TYPE_RAW = 0, ZT_THREAD_TYPE_PREFORK = 1, ZT_THREAD_TYPE_DEMAND = 2 };
 
@@ -42,6 +45,8 @@ error_code_t zt_thread_demand_atexit(zt_thread_hook_fn fn, void *data);
 /* Runs a hook list newest first and frees its records; the thread facility calls it for a
    table thread that ends. */
 void zt_thread_run_hooks(void *head);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

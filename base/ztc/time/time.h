@@ -9,6 +9,9 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden visibility; its public names are exported. */
+#pragma GCC visibility push(default)
+
 /* Clock ticks: a time point or a duration. */
 typedef int64_t zt_time_t;
 
@@ -52,6 +55,8 @@ int zt_printf_cb_zt_reltime(const void *value, char *buf, size_t size);
 int zt_printf_cb_zt_dur_pretty(const void *value, char *buf, size_t size);
 int zt_printf_cb_zt_time_pretty(const void *value, char *buf, size_t size);
 int zt_printf_cb_zt_reltime_pretty(const void *value, char *buf, size_t size);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/ztc/null_value.hpp"
+#include "base/ztc/extensions/null_value.hpp"
 #include "base/ztc/time/tick_parts.hpp"
 #include "base/ztc/time/time.h"
 #include "base/ztc/time/time_text.hpp"

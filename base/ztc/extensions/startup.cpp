@@ -1,0 +1,11 @@
+#include "base/ztc/extensions/startup.hpp"
+
+namespace {
+// The archive is one partially linked object, so this constructor is linked into
+// every program that uses the library, also without CMake.
+__attribute__((constructor)) void ztc_startup() {
+    ztc::startup::register_standard_extensions();
+    ztc::startup::prepare_thread_numbers();
+    ztc::startup::create_busy_mask_key();
+}
+} // namespace
