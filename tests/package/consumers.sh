@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs ztc from a build tree into a temporary prefix and builds programs against
 # the installed package only: find_package (C, C++, a dlopen'ed plugin holding the
-# static archive), pkg-config --static, then a shared build whose exported symbols
+# static archive), pkg-config --static, add_subdirectory, then a shared build whose exported symbols
 # must be exactly the public headers' names.
 # Usage: consumers.sh <source dir> <build dir> <C compiler> <C++ compiler>
 set -euo pipefail
@@ -39,6 +39,14 @@ flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --static --cflags --libs 
 # shellcheck disable=SC2086
 "$cc" -std=c11 -o "$work/pc_consumer" "$work/consumer/c_consumer.c" $flags || fail "pkg-config link"
 "$work/pc_consumer" || fail "pkg-config consumer"
+
+# As a subproject: the library alone is built, and installing installs nothing of ztc.
+configure -S "$work/consumer" -B "$work/subproject" -DZTC_SOURCE_DIR="$src"
+build "$work/subproject"
+"$work/subproject/c_consumer" || fail "C consumer of the subproject"
+if ls "$work/subproject/ztc" | grep -qx 'tests\|launcher\|tools\|bench'; then fail "subproject built more than the library"; fi
+cmake --install "$work/subproject" --prefix "$work/subproject-prefix" >/dev/null
+if [ -e "$work/subproject-prefix" ]; then fail "subproject installed into the consumer's prefix"; fi
 
 # A shared build of the library alone, installed and used through find_package.
 configure -S "$src" -B "$work/shared-build" -DBUILD_SHARED_LIBS=ON -DZTC_BUILD_PROGRAMS=OFF \
