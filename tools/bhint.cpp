@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,11 +38,10 @@ constexpr const char *usage =
     "      --version  the program's version\n"
     "Exit status: 0 done, 1 failed, 2 usage error.\n";
 
-// Temporaries are named <hint>.vantle-bhint-XXXXXX; one older than this is left
-// over by a set that was killed and is removed by the next set.
+// Temporaries are named <hint>.vantle-bhint-XXXXXX. The set that made one holds a
+// lock on it until the rename; one that nobody holds locked was left by a killed set.
 constexpr const char *temp_infix = ".vantle-bhint-";
 constexpr size_t temp_random = 6;
-constexpr time_t stale_seconds = 60;
 constexpr int max_links = 40;
 
 int fail(const char *what, const std::string &path, int err) {
@@ -173,41 +173,46 @@ bool is_temp_of(std::string_view name, std::string_view base) {
     return true;
 }
 
-// Removes the temporaries that killed sets left beside target. Younger ones may
-// belong to a set that is running now.
+// Removes the temporaries that killed sets left beside target; the kernel released
+// their locks when they died. Locked ones belong to sets that are running now.
 void remove_stale_temps(const std::string &target) {
     const std::string dir = dir_of(target);
     const std::string base = target.substr(target.rfind('/') + 1);
     DIR *d = opendir(dir.c_str());
     if (d == nullptr) return;
-    const time_t now = time(nullptr);
     while (const dirent *e = readdir(d)) {
         if (!is_temp_of(e->d_name, base)) continue;
         const std::string path = dir + "/" + e->d_name;
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
         struct stat st;
-        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            now - st.st_mtime > stale_seconds)
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0)
             unlink(path.c_str());
+        close(fd);
     }
     closedir(d);
 }
 
-// A file for the new hint beside target: unnamed (O_TMPFILE) where the file system
-// allows, so that a set killed before the link leaves nothing behind; *named says
-// whether it already has the name *tmp.
+// A locked file for the new hint beside target: unnamed (O_TMPFILE) where the file
+// system allows, so that a set killed before the link leaves nothing behind; *named
+// says whether it already has the name *tmp.
 int open_temp(const std::string &target, std::string *tmp, bool *named) {
     *named = false;
-    const int fd = open(dir_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd >= 0) return fd;
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    int fd = open(dir_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         *tmp = temp_name(target);
-        const int named_fd = open(tmp->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-        if (named_fd >= 0 || errno != EEXIST) {
-            *named = named_fd >= 0;
-            return named_fd;
-        }
+        fd = open(tmp->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+        *named = fd >= 0;
+        if (fd < 0 && errno != EEXIST) return -1;
     }
-    return -1;
+    if (fd >= 0 && flock(fd, LOCK_EX) != 0) {
+        const int err = errno;
+        if (*named) unlink(tmp->c_str());
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
 }
 
 // Gives the unnamed file fd a temporary name beside target.
@@ -256,12 +261,11 @@ int write_hint(const std::string &path, int32_t slot) {
         err = link_temp(fd, target, &tmp);
         named = err == 0;
     }
-    if (close(fd) != 0 && err == 0) err = errno;
+    // Renamed while still locked, so no other set takes it for a left-over.
     if (err == 0 && rename(tmp.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) {
-        if (named) unlink(tmp.c_str());
-        return fail("cannot write", target, err);
-    }
+    if (err != 0 && named) unlink(tmp.c_str());
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) return fail("cannot write", target, err);
     // The rename itself reaches the disk with the directory.
     if (const int dfd = open(dir_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         dfd >= 0) {
