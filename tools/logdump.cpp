@@ -130,6 +130,10 @@ std::string visible(std::string_view s) {
     const char *end = p + s.size();
     while (p < end) {
         const char *start = p;
+        while (p < end && *p >= 0x20 && *p < 0x7f) ++p; // printable ASCII as it is
+        out.append(start, p);
+        if (p == end) break;
+        start = p;
         const std::optional<wchar_t> c = next_char(p, end);
         if (!c) {
             append_hex(out, static_cast<unsigned char>(*start));
@@ -179,6 +183,10 @@ void json_string(std::string &out, std::string_view s) {
     const char *end = p + s.size();
     while (p < end) {
         const char *start = p;
+        while (p < end && *p >= 0x20 && *p < 0x7f && *p != '"' && *p != '\\') ++p;
+        out.append(start, p);
+        if (p == end) break;
+        start = p;
         const std::optional<wchar_t> c = next_char(p, end);
         if (!c) {
             out += "\\ufffd";
@@ -354,7 +362,7 @@ void check_reader() {
 
 // Like tail -F: reads what the files gain; a file replaced at its name is finished
 // and the new one read from its start; a file cut short is read again from its start.
-void follow(std::vector<input> &inputs, const options &opt) {
+void follow(std::vector<input> &inputs, const options &opt, int *status) {
     for (;;) {
         bool any = false, got = false;
         for (input &in : inputs) {
@@ -367,6 +375,7 @@ void follow(std::vector<input> &inputs, const options &opt) {
             }
             pumped p;
             while ((p = pump(in, opt)) == pumped::data) got = true;
+            if (p == pumped::error) *status = 2;
             if (p == pumped::error || in.stopped) {
                 in.stopped = true;
                 close_input(in);
@@ -385,10 +394,15 @@ void follow(std::vector<input> &inputs, const options &opt) {
             // Replaced: what the old file still held was read above, so it is complete.
             consume(in, opt, true);
             close_input(in);
+            in.stopped = false; // damage at the old file's end does not stop the new one
             if (open_input(in)) restart(in);
             got = true;
         }
-        if (!any) return;
+        if (!any) {
+            for (const input &in : inputs)
+                if (in.damaged && *status == 0) *status = 1;
+            return;
+        }
         if (!got) {
             check_reader();
             usleep(100 * 1000);
@@ -588,6 +602,6 @@ int main(int argc, char **argv) {
         close_input(in);
         if (in.damaged && status == 0) status = 1;
     }
-    if (opt.follow) follow(inputs, opt);
+    if (opt.follow) follow(inputs, opt, &status);
     return cli::finish(program, status);
 }
