@@ -34,7 +34,7 @@ size_t find_magic(std::span<const uint8_t> bytes, size_t from) {
     return static_cast<size_t>(it - bytes.begin());
 }
 
-read_result read_record(std::span<const uint8_t> bytes) {
+read_result read_record(std::span<const uint8_t> bytes, size_t limit) {
     read_result r{};
     if (bytes.empty()) {
         r.what = status::end;
@@ -45,10 +45,17 @@ read_result read_record(std::span<const uint8_t> bytes) {
         r.what = status::bad_magic;
         return r;
     }
+    if (head < sizeof record_magic) {
+        r.what = status::truncated;
+        r.problem = bytes.size();
+        r.more = true;
+        return r;
+    }
     reader in{bytes};
-    auto fail = [&](status s, size_t at) {
+    auto fail = [&](status s, size_t at, bool more = false) {
         r.what = s;
         r.problem = at;
+        r.more = more;
     };
     in.number(4);
     const size_t version_at = in.pos;
@@ -63,7 +70,7 @@ read_result read_record(std::span<const uint8_t> bytes) {
     r.rec.microseconds = static_cast<uint32_t>(in.number(4));
     r.rec.module = in.i32();
     if (in.short_read) {
-        fail(status::truncated, bytes.size());
+        fail(status::truncated, bytes.size(), true);
         return r;
     }
 
@@ -72,11 +79,19 @@ read_result read_record(std::span<const uint8_t> bytes) {
         const size_t at = in.pos;
         const uint64_t n = in.number(4);
         if (in.short_read) {
-            fail(status::truncated, bytes.size());
+            fail(status::truncated, bytes.size(), true);
             return false;
         }
         const auto *p = reinterpret_cast<const char *>(bytes.data() + in.pos);
-        if (n == 0 || n > bytes.size() - in.pos || p[n - 1] != '\0') {
+        if (n > limit || in.pos + n > limit) {
+            fail(status::too_long, at);
+            return false;
+        }
+        if (n > bytes.size() - in.pos) {
+            fail(status::bad_length, at, true);
+            return false;
+        }
+        if (n == 0 || p[n - 1] != '\0') {
             fail(status::bad_length, at);
             return false;
         }
@@ -87,7 +102,7 @@ read_result read_record(std::span<const uint8_t> bytes) {
     if (!text(r.rec.file) || !text(r.rec.function)) return r;
     r.rec.line = in.i32();
     if (in.short_read) {
-        fail(status::truncated, bytes.size());
+        fail(status::truncated, bytes.size(), true);
         return r;
     }
     if (!text(r.rec.text)) return r;
@@ -110,6 +125,8 @@ const char *describe(status s) {
         return "length runs past the end of the input or misses its NUL";
     case status::truncated:
         return "input ends inside a record";
+    case status::too_long:
+        return "record longer than the 1 MiB this tool reads";
     }
     return "unknown";
 }

@@ -1,13 +1,20 @@
 // The built vantle-bhint against a temporary home.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "tests/launcher/process_harness.h"
@@ -24,11 +31,11 @@ class BootHintTool : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(home_); }
 
-    harness::Outcome run(std::vector<std::string> args) {
+    harness::Outcome run(std::vector<std::string> args, const fs::path &home = {}) {
         harness::SpawnOptions options;
         options.argv = {VANTLE_BHINT};
         options.argv.insert(options.argv.end(), args.begin(), args.end());
-        options.env = {"HOME=" + home_.string()};
+        options.env = {"HOME=" + (home.empty() ? home_ : home).string()};
         harness::Process p(options);
         return p.wait();
     }
@@ -92,28 +99,145 @@ TEST_F(BootHintTool, ShowPrintsTheLaunchersMessageAndFails) {
     EXPECT_EQ(corrupt.out, "Corrupt boot hint file\n");
 }
 
-TEST_F(BootHintTool, BadCommandLinesAreUsageErrorsThatWriteNothing) {
-    install_slot(1);
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"frobnicate"},
-        {"set"},
-        {"set", "-1"},
-        {"set", "x1"},
-        {"set", "1x"},
-        {"set", ""},
-        {"set", "2147483648"},
-        {"set", "1", "2"},
-        {"show", "1"},
-    };
-    for (const auto &args : bad) {
-        auto r = run(args);
-        EXPECT_EQ(r.exit_code, 2) << testing::PrintToString(args);
+// The launcher leaves out a path component that does not fit 511 characters; the
+// tool must not write to such a shortened path (a user's file named Vantle or
+// .Tarnwick), nor anywhere else.
+TEST_F(BootHintTool, AHomeTooLongForThePathsIsRefusedAndNothingIsWritten) {
+    struct stat st {};
+    for (const size_t length : {484u, 485u, 494u, 501u, 502u, 504u, 505u, 511u, 600u}) {
+        fs::path home = home_;
+        for (size_t left = length - home.string().size(); left > 0;) {
+            const size_t part = std::min<size_t>(left - 1, 200);
+            home /= std::string(part, static_cast<char>('a' + left % 26));
+            left -= part + 1;
+        }
+        ASSERT_EQ(home.string().size(), length);
+        fs::create_directories(home);
+        std::ofstream(home / "Vantle") << "a user's file";
+        auto listing = [&] {
+            std::vector<std::string> names;
+            for (const auto &e : fs::recursive_directory_iterator(home_))
+                names.push_back(e.path().string() + ":" +
+                                std::to_string(e.is_regular_file() ? fs::file_size(e) : 0));
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        const auto before = listing();
+        const auto set = run({"set", "--force", "1"}, home);
+        const auto show = run({"show"}, home);
+        if (length == 484) {
+            EXPECT_EQ(set.exit_code, 0);
+            EXPECT_EQ(stat((home / ".Tarnwick/Vantle/bhint.dat").c_str(), &st), 0);
+            EXPECT_EQ(show.out, "1\n");
+        } else {
+            EXPECT_EQ(set.exit_code, 1) << length;
+            EXPECT_EQ(show.exit_code, 1) << length;
+            EXPECT_EQ(show.out, "") << length;
+            EXPECT_EQ(listing(), before) << length;
+        }
+        fs::remove_all(home_ / home.lexically_relative(home_).begin()->string());
     }
-    EXPECT_FALSE(fs::exists(app_ / "bhint.dat"));
-    auto help = run({"--help"});
-    EXPECT_EQ(help.exit_code, 0);
-    EXPECT_NE(help.out.find("Usage: vantle-bhint"), std::string::npos);
+}
+
+// The link stays and its target gets the new hint, with the target's mode and owner;
+// a new hint is 0644 less the umask.
+TEST_F(BootHintTool, ALinkedHintIsReplacedAtItsTargetKeepingModeAndOwner) {
+    const fs::path target = home_ / "elsewhere" / "hint.bin";
+    fs::create_directories(target.parent_path());
+    fs::create_directories(app_);
+    std::ofstream(target, std::ios::binary) << encoded(1);
+    ASSERT_EQ(chmod(target.c_str(), 0604), 0);
+    const bool chowned = chown(target.c_str(), 4242, 4343) == 0; // as root only
+    fs::create_symlink("../../elsewhere/hint.bin", app_ / "bhint.dat");
+
+    ASSERT_EQ(run({"set", "--force", "2"}).exit_code, 0);
+    EXPECT_TRUE(fs::is_symlink(app_ / "bhint.dat"));
+    EXPECT_EQ(fs::read_symlink(app_ / "bhint.dat"), "../../elsewhere/hint.bin");
+    EXPECT_EQ(harness::read_file(target.string()), encoded(2));
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    if (chowned) {
+        EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4242u, 4343u));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), {}), 1);
+
+    fs::remove_all(app_);
+    const mode_t saved = umask(026);
+    const auto fresh = run({"set", "--force", "3"});
+    umask(saved);
+    ASSERT_EQ(fresh.exit_code, 0);
+    ASSERT_EQ(stat((app_ / "bhint.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A set killed at any moment leaves the old hint or the new one, and the next set
+// leaves no temporary behind: it removes those that no running set holds locked.
+TEST_F(BootHintTool, KilledSetsLeaveNoTemporaryBehind) {
+    fs::create_directories(app_);
+    const std::string left = "bhint.dat.vantle-bhint-Ab12Cd",
+                      held = "bhint.dat.vantle-bhint-Held01";
+    for (const std::string &name : {left, held, std::string("bhint.dat.backup")})
+        std::ofstream(app_ / name) << "x";
+    const int lock = open((app_ / held).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+
+    // Kills spread over the time that a whole set takes here.
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(run({"set", "--force", "1"}).exit_code, 0);
+    const auto whole = std::chrono::steady_clock::now() - started;
+    const std::vector<std::string> valid = {encoded(1), encoded(2), encoded(3)};
+    for (int i = 0; i < 40; ++i) {
+        const int slot = i % 3 + 1;
+        harness::SpawnOptions options;
+        options.argv = {VANTLE_BHINT, "set", "--force", std::to_string(slot)};
+        options.env = {"HOME=" + home_.string()};
+        harness::Process p(options);
+        std::this_thread::sleep_for(whole * (i % 10) / 10);
+        p.signal(SIGKILL);
+        p.wait();
+        if (fs::exists(app_ / "bhint.dat")) {
+            EXPECT_NE(std::find(valid.begin(), valid.end(), hint_bytes()), valid.end());
+        }
+    }
+    ASSERT_EQ(run({"set", "--force", "9"}).exit_code, 0);
+    EXPECT_EQ(hint_bytes(), encoded(9));
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(app_)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"bhint.dat", "bhint.dat.backup", held}))
+        << "a locked temporary belongs to a set still running; other files are the user's";
+    close(lock);
+    ASSERT_EQ(run({"set", "--force", "8"}).exit_code, 0);
+    EXPECT_FALSE(fs::exists(app_ / held));
+}
+
+// Sets racing each other leave one of the written values, never a torn or mixed
+// one, and a reader meanwhile sees only whole hints.
+TEST_F(BootHintTool, ConcurrentSetsLeaveOneWholeValue) {
+    std::vector<std::string> written;
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::unique_ptr<harness::Process>> sets;
+        std::vector<std::string> values;
+        for (int k = 0; k < 6; ++k) {
+            const int slot = round * 6 + k + 1;
+            values.push_back(encoded(slot));
+            harness::SpawnOptions options;
+            options.argv = {VANTLE_BHINT, "set", "--force", std::to_string(slot)};
+            options.env = {"HOME=" + home_.string()};
+            sets.push_back(std::make_unique<harness::Process>(options));
+        }
+        written.insert(written.end(), values.begin(), values.end());
+        for (int reads = 0; reads < 200; ++reads) {
+            const std::string now = hint_bytes();
+            if (!now.empty()) {
+                EXPECT_NE(std::find(written.begin(), written.end(), now), written.end());
+            }
+        }
+        for (auto &p : sets) EXPECT_EQ(p->wait().exit_code, 0);
+        EXPECT_NE(std::find(values.begin(), values.end(), hint_bytes()), values.end());
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(app_), {}), 1) << "no temporary left";
 }
 
 } // namespace

@@ -5,36 +5,19 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/tools/record_bytes.h"
 #include "tools/logdump_record.h"
 
 namespace {
 
 using bytes = std::vector<uint8_t>;
 
-void put(bytes &b, uint64_t v, int width) {
-    for (int i = width - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void put_text(bytes &b, const std::string &s) {
-    put(b, s.size() + 1, 4);
-    b.insert(b.end(), s.begin(), s.end());
-    b.push_back(0);
-}
-
-// A record built field by field, independently of the library's encoder.
 bytes make_record(int32_t thread, int32_t level, int64_t sec, uint32_t usec, int32_t module,
                   const std::string &file, const std::string &function, int32_t line,
                   const std::string &text) {
-    bytes b = {0xAB, 0xAD, 0xEB, 0x39, 0, 0, 0, 2};
-    put(b, static_cast<uint32_t>(thread), 4);
-    put(b, static_cast<uint32_t>(level), 4);
-    put(b, static_cast<uint64_t>(sec), 8);
-    put(b, usec, 4);
-    put(b, static_cast<uint32_t>(module), 4);
-    put_text(b, file);
-    put_text(b, function);
-    put(b, static_cast<uint32_t>(line), 4);
-    put_text(b, text);
-    return b;
+    const std::string b =
+        record_bytes::make({thread, level, sec, usec, module, file, function, line, text});
+    return bytes(b.begin(), b.end());
 }
 
 TEST(LogdumpRecord, ReadsEveryField) {
@@ -59,20 +42,22 @@ struct damage_case {
     uint8_t value;
     logdump::status expect;
     size_t problem;
+    bool more; // more input could mend it
 };
 
 TEST(LogdumpRecord, ReportsDamageWithItsOffset) {
     const bytes good = make_record(3, 2, 1, 2, 0, "file", "func", 10, "hello");
     const damage_case cases[] = {
-        {"bad magic", 0, 1, 0x00, logdump::status::bad_magic, 0},
-        {"unknown version", 0, 7, 3, logdump::status::bad_version, 4},
-        {"tail inside the fixed part", 20, SIZE_MAX, 0, logdump::status::truncated, 20},
-        {"tail inside the magic", 3, SIZE_MAX, 0, logdump::status::truncated, 3},
-        {"file length past the end", 0, 32, 0x7F, logdump::status::bad_length, 32},
-        {"zero file length", 0, 35, 0, logdump::status::bad_length, 32},
-        {"text without its NUL", 0, good.size() - 1, 'x', logdump::status::bad_length, 54},
-        {"tail inside the text", good.size() - 2, SIZE_MAX, 0, logdump::status::bad_length, 54},
-        {"tail inside the line", 52, SIZE_MAX, 0, logdump::status::truncated, 52},
+        {"bad magic", 0, 1, 0x00, logdump::status::bad_magic, 0, false},
+        {"unknown version", 0, 7, 3, logdump::status::bad_version, 4, false},
+        {"tail inside the fixed part", 20, SIZE_MAX, 0, logdump::status::truncated, 20, true},
+        {"tail inside the magic", 3, SIZE_MAX, 0, logdump::status::truncated, 3, true},
+        {"file length past the end", 0, 32, 0x7F, logdump::status::bad_length, 32, true},
+        {"zero file length", 0, 35, 0, logdump::status::bad_length, 32, false},
+        {"text without its NUL", 0, good.size() - 1, 'x', logdump::status::bad_length, 54, false},
+        {"tail inside the text", good.size() - 2, SIZE_MAX, 0, logdump::status::bad_length, 54,
+         true},
+        {"tail inside the line", 52, SIZE_MAX, 0, logdump::status::truncated, 52, true},
     };
     for (const auto &c : cases) {
         bytes b(good.begin(), good.begin() + static_cast<long>(c.keep ? c.keep : good.size()));
@@ -80,7 +65,20 @@ TEST(LogdumpRecord, ReportsDamageWithItsOffset) {
         const auto r = logdump::read_record(b);
         EXPECT_EQ(r.what, c.expect) << c.what;
         EXPECT_EQ(r.problem, c.problem) << c.what;
+        EXPECT_EQ(r.more, c.more) << c.what;
     }
+}
+
+// A reader that bounds record sizes learns of a longer record from its lengths,
+// without waiting for the bytes.
+TEST(LogdumpRecord, ARecordPastTheLimitIsTooLongAtOnce) {
+    const bytes good = make_record(3, 2, 1, 2, 0, "file", "func", 10, std::string(100, 'x'));
+    EXPECT_EQ(logdump::read_record(good, good.size()).what, logdump::status::ok);
+    const bytes head(good.begin(), good.begin() + 60);
+    const auto r = logdump::read_record(head, 100);
+    EXPECT_EQ(r.what, logdump::status::too_long);
+    EXPECT_EQ(r.problem, 54u);
+    EXPECT_FALSE(r.more);
 }
 
 } // namespace

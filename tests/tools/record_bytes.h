@@ -1,0 +1,49 @@
+// Binary debug records built field by field, independently of the library's encoder.
+#ifndef VANTLE_TESTS_TOOLS_RECORD_BYTES_H
+#define VANTLE_TESTS_TOOLS_RECORD_BYTES_H
+
+#include <cstdint>
+#include <string>
+
+namespace record_bytes {
+
+inline void put(std::string &b, uint64_t v, int width) {
+    for (int i = width - 1; i >= 0; --i) b.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+inline void put_text(std::string &b, const std::string &s) {
+    put(b, s.size() + 1, 4);
+    b += s;
+    b.push_back('\0');
+}
+
+struct fields {
+    int32_t thread = -1;
+    int32_t level = 1;
+    int64_t seconds = 5;
+    uint32_t microseconds = 42;
+    int32_t module = 49;
+    std::string file = "a";
+    std::string function = "f";
+    int32_t line = 227;
+    std::string text = "m";
+};
+
+inline std::string make(const fields &f) {
+    std::string b = "\xAB\xAD\xEB\x39";
+    put(b, 2, 4);
+    put(b, static_cast<uint32_t>(f.thread), 4);
+    put(b, static_cast<uint32_t>(f.level), 4);
+    put(b, static_cast<uint64_t>(f.seconds), 8);
+    put(b, f.microseconds, 4);
+    put(b, static_cast<uint32_t>(f.module), 4);
+    put_text(b, f.file);
+    put_text(b, f.function);
+    put(b, static_cast<uint32_t>(f.line), 4);
+    put_text(b, f.text);
+    return b;
+}
+
+} // namespace record_bytes
+
+#endif
