@@ -78,7 +78,7 @@ class Logdump : public ::testing::Test {
     // The tool over bytes in a file, the file named last.
     toolrun::result dump(std::vector<std::string> args, const std::string &bytes) {
         write_file(file_, bytes);
-        toolrun::spec s;
+        toolrun::request s;
         s.argv = {ZTC_LOGDUMP};
         s.argv.insert(s.argv.end(), args.begin(), args.end());
         s.argv.push_back(file_.string());
@@ -234,7 +234,7 @@ TEST_F(Logdump, OptionSpellingsAgree) {
         EXPECT_EQ(dump(args, bytes).out, expect.out) << testing::PrintToString(args);
     }
     write_file(dir_ / "-j", bytes);
-    toolrun::spec s;
+    toolrun::request s;
     s.argv = {ZTC_LOGDUMP, "--", "-j"};
     s.cwd = dir_.string();
     const auto named = toolrun::run(s);

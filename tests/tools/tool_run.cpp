@@ -86,7 +86,7 @@ result finish(pid_t pid, std::chrono::milliseconds limit) {
 
 } // namespace
 
-result run(const spec &s) {
+result run(const request &s) {
     const int in = temp_fd();
     if (write(in, s.input.data(), s.input.size()) != static_cast<ssize_t>(s.input.size()))
         return {};

@@ -16,7 +16,7 @@ constexpr std::chrono::milliseconds deadline = 20s;
 
 enum class output { file, dev_full, closed, no_reader };
 
-struct spec {
+struct request {
     std::vector<std::string> argv;
     std::vector<std::string> env; // the whole environment
     std::string input;            // its standard input, as a regular file
@@ -32,7 +32,7 @@ struct result {
     std::string out, err;
 };
 
-result run(const spec &s);
+result run(const request &s);
 
 // A program whose standard input and output are pipes held by the test.
 class live {

@@ -35,7 +35,7 @@ class ToolsCli : public ::testing::Test {
 
     toolrun::result run(const program &p, const std::vector<std::string> &args,
                         toolrun::output out = toolrun::output::file, bool ignore_sigpipe = false) {
-        toolrun::spec s;
+        toolrun::request s;
         s.argv = {p.path};
         s.argv.insert(s.argv.end(), args.begin(), args.end());
         s.env = {"HOME=" + home_.string()};
