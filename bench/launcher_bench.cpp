@@ -5,7 +5,7 @@
 // alternating from pair to pair, so load that comes and goes on the machine falls
 // on both sides alike; each pair gives one ratio of wall times.
 //
-//   launcher_bench [pairs]     (default 15)
+//   launcher_bench [pairs [launcher]]     (default: 15 pairs, the launcher built here)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -120,11 +120,12 @@ double median(const std::vector<double> &v) {
 int main(int argc, char **argv) {
     const int pairs = argc > 1 ? atoi(argv[1]) : 15;
     if (pairs < 1) {
-        fprintf(stderr, "usage: %s [pairs]\n", argv[0]);
+        fprintf(stderr, "usage: %s [pairs [launcher]]\n", argv[0]);
         return 2;
     }
     const Scratch s;
-    const std::vector<std::string> sides[2] = {{BENCH_BARE_LOOP, s.app}, {VANTLE_LAUNCHER}};
+    const std::vector<std::string> sides[2] = {{BENCH_BARE_LOOP, s.app},
+                                               {argc > 2 ? argv[2] : VANTLE_LAUNCHER}};
     std::vector<double> wall[2], cpu[2], ratios;
 
     printf("%d launches per run; microseconds per launch\n", kLaunches);
