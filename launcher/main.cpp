@@ -161,10 +161,8 @@ int main(int argc, char **argv) {
     bool first_launch = true;
 
     for (;;) {
-        zt_path_t exe;
-        if (zt_install_find_app(&exe) != 0) return 1;
         char exec_path[kExecPathBytes];
-        zt_path_to_utf8(&exe, exec_path, sizeof exec_path);
+        if (zt_install_find_app_utf8(exec_path, sizeof exec_path) != 0) return 1;
 
         fflush(stdout);
         pid_t pid;
