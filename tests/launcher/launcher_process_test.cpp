@@ -124,7 +124,7 @@ class LaunchLoop : public ::testing::Test {
     }
 
     // Opens the writing end of a FIFO boot hint once the launcher waits on its
-    // reading end, so the launcher is known to sit before its next fork.
+    // reading end, so the launcher is known to sit before it starts its next child.
     int meet_at_fifo() const {
         int fd = -1;
         harness::eventually([&] {
