@@ -2,6 +2,7 @@
 #define VANTLE_LAUNCHER_INSTALL_H
 
 #include <stdbool.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "base/ztc/os/path.h"
@@ -16,6 +17,9 @@ void zt_install_bhint_path(zt_path_t *out);
 void zt_install_slot_dir(zt_path_t *out, bool second_kind, int32_t slot);
 int32_t zt_install_read_boot_hint(void);
 int zt_install_find_app(zt_path_t *out);
+/* As zt_install_find_app, the path given as the file calls take it: UTF-8 and
+ * terminated, in out of size bytes (1 too when it does not fit). */
+int zt_install_find_app_utf8(char *out, size_t size);
 
 #ifdef __cplusplus
 }

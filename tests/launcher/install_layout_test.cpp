@@ -243,4 +243,27 @@ TEST_F(BootHint, ContentSizeObjectsAndHomeDecideTheSlot) {
     }
 }
 
+// The launch loop's lookup: the path as the file calls take it, following an
+// application name set after an earlier lookup, and refused where it cannot fit.
+TEST_F(BootHint, TheUtf8LookupFollowsTheNameAndItsBuffer) {
+    reset();
+    write_file(app_ / "bhint.dat", valid_hint(3));
+    write_file(home_ / ".Tarnwick" / "bhint.dat", valid_hint(0));
+    write_file(home_ / ".Tarnwick" / "0" / "vantle", "");
+    const std::string unnamed = (home_ / ".Tarnwick" / "0" / "vantle").string();
+    const std::string named = (app_ / "3" / "vantle").string();
+    const auto got = run_forked([&] {
+        setenv("HOME", home_.c_str(), 1);
+        char buf[4096] = "untouched";
+        std::string text = std::to_string(zt_install_find_app_utf8(buf, sizeof buf)) + buf;
+        name_app();
+        text += "|" + std::to_string(zt_install_find_app_utf8(buf, sizeof buf)) + buf;
+        strcpy(buf, "untouched");
+        text += "|" + std::to_string(zt_install_find_app_utf8(buf, named.size())) + buf;
+        return text + "|" + std::to_string(zt_install_find_app_utf8(buf, named.size() + 1)) + buf;
+    });
+    EXPECT_EQ(got.result, "0" + unnamed + "|0" + named + "|1untouched|0" + named);
+    EXPECT_EQ(got.out, "");
+}
+
 } // namespace

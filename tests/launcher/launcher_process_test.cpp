@@ -124,7 +124,7 @@ class LaunchLoop : public ::testing::Test {
     }
 
     // Opens the writing end of a FIFO boot hint once the launcher waits on its
-    // reading end, so the launcher is known to sit before its next fork.
+    // reading end, so the launcher is known to sit before it starts its next child.
     int meet_at_fifo() const {
         int fd = -1;
         harness::eventually([&] {
@@ -243,13 +243,13 @@ TEST_F(LaunchLoop, TheChildsEndAndTheHintDecideWhatFollows) {
     }
 }
 
-// A fork that fails (the process limit reached) ends the launcher with 1 and
-// no message; no application runs.
-TEST_F(LaunchLoop, AFailedForkPrintsNothingAndEndsWithOne) {
+// A child that cannot be started (the process limit reached) ends the launcher
+// with 1 and no message; no application runs.
+TEST_F(LaunchLoop, AFailedStartPrintsNothingAndEndsWithOne) {
     install(1, {"exit=42"});
     hint(1);
     auto options = launcher();
-    options.env.push_back(std::string("LD_PRELOAD=") + FORK_FAILS);
+    options.env.push_back(std::string("LD_PRELOAD=") + SPAWN_FAILS);
     // The preloaded library stands before the sanitizer's runtime.
     options.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
     const Outcome got = harness::Process(options).wait();
