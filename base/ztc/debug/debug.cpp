@@ -74,8 +74,10 @@ void serve(debug_output_t *output, const PrintContext &p, va_list ap) {
                              p.level, p.file, p.line, p.function, p.fmt, ap);
         break;
     default:
-        break;
+        return;
     }
+    // Errors and warnings reach a file at once, with the lines buffered before them.
+    if (p.level <= ztc::debug::kFlushLevel) ztc::debug::flush_if_file(output);
 }
 
 bool wants(const debug_output_t *output, int module, int level) {
@@ -93,6 +95,8 @@ debug_output_t *list_next(const debug_output_t *o) {
 extern "C" bool debug_level_enabled(const debug_output_t *output, int module, int level) {
     if (!ztc::debug::module_in_range(module)) return false;
     if (output != nullptr) return wants(output, module, level);
+    // Without the list lock: removal waits until this walk has left the record it unlinks.
+    ztc::debug::ListReader reader;
     for (const debug_output_t *o = list_head(); o != nullptr; o = list_next(o))
         if (wants(o, module, level)) return true;
     return false;
