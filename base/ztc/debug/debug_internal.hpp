@@ -58,34 +58,33 @@ struct alignas(64) ReaderSlot {
     std::atomic<uint32_t> owned{0};
     bool shared = false; // the slot of the threads the pool has no room for: atomic counts
 };
-extern constinit thread_local ReaderSlot *reader_slot;
-extern std::atomic<bool> readers_fence;
-ReaderSlot *claim_reader_slot();
 
+// The thread's own slot when plain stores suffice (membarrier registered, slot not shared);
+// null sends the reader through ListReader, which claims a slot and sets this when it may.
+extern constinit thread_local ReaderSlot *fast_reader_slot;
+
+// A fast reader marks its slot with plain stores. Walks of one thread never nest (a walk
+// calls nothing; prints from signal handlers are not supported), so the mark is 1 or 0.
+class FastReader {
+  public:
+    FastReader() : slot_(fast_reader_slot) {
+        slot_->depth.store(1, std::memory_order_relaxed);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+    }
+    ~FastReader() { slot_->depth.store(0, std::memory_order_release); }
+    FastReader(const FastReader &) = delete;
+    FastReader &operator=(const FastReader &) = delete;
+
+  private:
+    ReaderSlot *slot_;
+};
+
+// Any reader: claims the thread's slot on first use, counts atomically in the shared slot,
+// fences when membarrier is not there.
 class ListReader {
   public:
-    ListReader() {
-        ReaderSlot *s = reader_slot;
-        if (__builtin_expect(s == nullptr, 0)) s = claim_reader_slot();
-        slot_ = s;
-        if (__builtin_expect(s->shared, 0)) {
-            s->depth.fetch_add(1, std::memory_order_seq_cst);
-            return;
-        }
-        // Only this thread writes its depth; a signal handler nesting here restores it.
-        s->depth.store(s->depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-        if (__builtin_expect(readers_fence.load(std::memory_order_relaxed), 0))
-            std::atomic_thread_fence(std::memory_order_seq_cst);
-        else
-            std::atomic_signal_fence(std::memory_order_seq_cst);
-    }
-    ~ListReader() {
-        if (__builtin_expect(slot_->shared, 0))
-            slot_->depth.fetch_sub(1, std::memory_order_release);
-        else
-            slot_->depth.store(slot_->depth.load(std::memory_order_relaxed) - 1,
-                               std::memory_order_release);
-    }
+    ListReader();
+    ~ListReader();
     ListReader(const ListReader &) = delete;
     ListReader &operator=(const ListReader &) = delete;
 
@@ -93,8 +92,6 @@ class ListReader {
     ReaderSlot *slot_;
 };
 
-// Start-up: readers may skip their fence once the process is registered for membarrier.
-bool register_membarrier();
 // Returns once no reader that entered before the call is still reading the list.
 void wait_for_list_readers();
 // In a forked child: the other threads' slots are gone with them.
@@ -112,6 +109,7 @@ constexpr int kFlushLevel = 2;
 // In a forked child: buffered lines are the parent's to write.
 void drop_file_buffers_in_child();
 void flush_all_files();
+void flush_files_at_exit();
 
 } // namespace ztc::debug
 

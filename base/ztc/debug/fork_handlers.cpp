@@ -40,6 +40,6 @@ namespace ztc::startup {
 void install_fork_handlers() {
     pthread_atfork(before_fork, in_parent, in_child);
     // Lines still buffered in file outputs are written out when the program exits.
-    atexit(ztc::debug::flush_all_files);
+    atexit(ztc::debug::flush_files_at_exit);
 }
 } // namespace ztc::startup

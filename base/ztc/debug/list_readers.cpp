@@ -16,9 +16,14 @@
 
 namespace ztc::debug {
 
-constinit thread_local ReaderSlot *reader_slot = nullptr;
+constinit thread_local ReaderSlot *fast_reader_slot = nullptr;
+
+namespace {
+// The slot the thread claimed, private or shared.
+constinit thread_local ReaderSlot *own_slot = nullptr;
 // Until start-up has registered the process for membarrier, readers fence.
 std::atomic<bool> readers_fence{true};
+} // namespace
 
 namespace {
 constexpr size_t kSlots = 128;
@@ -35,7 +40,8 @@ long membarrier(int command) {
 // Runs when a thread that claimed a slot ends.
 void release_slot(void *value) {
     auto *slot = static_cast<ReaderSlot *>(value);
-    reader_slot = nullptr;
+    own_slot = nullptr;
+    fast_reader_slot = nullptr;
     if (slot != nullptr && !slot->shared) slot->owned.store(0, std::memory_order_release);
 }
 
@@ -59,11 +65,18 @@ void wait_until_left(const ReaderSlot &slot) {
 }
 } // namespace
 
+namespace {
 bool register_membarrier() {
     return membarrier(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0;
 }
+} // namespace
 
-ReaderSlot *claim_reader_slot() {
+void enable_fast_readers() {
+    if (register_membarrier()) readers_fence.store(false, std::memory_order_release);
+}
+
+namespace {
+ReaderSlot *claim_slot() {
     pthread_once(&release_key_once, create_release_key);
     ReaderSlot *claimed = &shared_slot;
     for (size_t i = 0; i < kSlots; ++i) {
@@ -77,9 +90,34 @@ ReaderSlot *claim_reader_slot() {
             break;
         }
     }
-    reader_slot = claimed;
+    own_slot = claimed;
     pthread_setspecific(release_key, claimed);
     return claimed;
+}
+} // namespace
+
+ListReader::ListReader() {
+    ReaderSlot *s = own_slot != nullptr ? own_slot : claim_slot();
+    slot_ = s;
+    if (s->shared) {
+        s->depth.fetch_add(1, std::memory_order_seq_cst);
+        return;
+    }
+    s->depth.store(s->depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    if (readers_fence.load(std::memory_order_acquire)) {
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+    } else {
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        fast_reader_slot = s; // the thread's later readers take the inline path
+    }
+}
+
+ListReader::~ListReader() {
+    if (slot_->shared)
+        slot_->depth.fetch_sub(1, std::memory_order_release);
+    else
+        slot_->depth.store(slot_->depth.load(std::memory_order_relaxed) - 1,
+                           std::memory_order_release);
 }
 
 void wait_for_list_readers() {
@@ -90,27 +128,28 @@ void wait_for_list_readers() {
         std::atomic_thread_fence(std::memory_order_seq_cst);
     const size_t used = slots_in_use.load(std::memory_order_acquire);
     for (size_t i = 0; i < used; ++i) {
-        if (&slots[i] != reader_slot) wait_until_left(slots[i]);
+        if (&slots[i] != own_slot) wait_until_left(slots[i]);
     }
     wait_until_left(shared_slot);
 }
 
 void reset_list_readers_in_child() {
     for (ReaderSlot &slot : slots) {
-        if (&slot == reader_slot) continue;
+        if (&slot == own_slot) continue;
         slot.depth.store(0, std::memory_order_relaxed);
         slot.owned.store(0, std::memory_order_relaxed);
     }
     shared_slot.depth.store(0, std::memory_order_relaxed);
     // The registration may not carry over to the child's address space.
-    readers_fence.store(!register_membarrier(), std::memory_order_release);
+    const bool fence = !register_membarrier();
+    readers_fence.store(fence, std::memory_order_release);
+    if (fence) fast_reader_slot = nullptr;
 }
 
 } // namespace ztc::debug
 
 namespace ztc::startup {
 void prepare_list_readers() {
-    if (ztc::debug::register_membarrier())
-        ztc::debug::readers_fence.store(false, std::memory_order_release);
+    ztc::debug::enable_fast_readers();
 }
 } // namespace ztc::startup

@@ -195,6 +195,14 @@ void flush_all_files() {
         if (!busy_in_this_thread(&f->record)) flush_locked(f);
 }
 
+void flush_files_at_exit() {
+    // A thread stuck inside a delivery holds the list: exit goes on without these lines.
+    if (pthread_mutex_trylock(&debug_output_list_lock) != 0) return;
+    for (FileOutput *f = files; f != nullptr; f = f->next_file)
+        if (!busy_in_this_thread(&f->record)) flush_locked(f);
+    pthread_mutex_unlock(&debug_output_list_lock);
+}
+
 void drop_file_buffers_in_child() {
     for (FileOutput *f = files; f != nullptr; f = f->next_file) {
         f->used = 0;

@@ -30,7 +30,16 @@ int child_formatter(const void *, char *buf, size_t size) {
 }
 } // namespace
 
+// The child also writes out its file outputs: the line the parent still buffers is the
+// parent's to write, and arrives once.
 TEST(Fork, ChildPrintsAndRegistersWhileAnotherThreadDelivers) {
+    char path[] = "/tmp/ztc_fork_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    debug_output_t *file = debug_output_open_file("file", path, DEBUG_OUTPUT_TEXT, 0, 0);
+    ASSERT_NE(file, nullptr);
+    debug_print(file, 37, 3, "f", 1, "fn", "buffered before the fork");
     debug_output_t slow;
     debug_output_init_text(&slow, "slow", nullptr, slow_write, 0);
     debug_output_set_level(&slow, -1, 0);
@@ -46,6 +55,7 @@ TEST(Fork, ChildPrintsAndRegistersWhileAnotherThreadDelivers) {
         dup2(fds[1], 2);
         debug_print(nullptr, 1, 1, "f", 1, "fn", "child prints");
         const error_code_t registered = zt_printf_register("forked_child", child_formatter);
+        debug_output_flush(nullptr);
         char text[64];
         zt_snprintf(text, sizeof text, "%p{forked_child}", nullptr);
         char err[512] = "";
@@ -60,4 +70,9 @@ TEST(Fork, ChildPrintsAndRegistersWhileAnotherThreadDelivers) {
     EXPECT_NE(outcome.result.find("fn:    1:  child prints\n0 child"), std::string::npos)
         << outcome.result;
     EXPECT_EQ(debug_output_remove(&slow), ERROR_SUCCESS);
+    debug_output_close(file);
+    const std::string text = harness::read_file(path);
+    EXPECT_NE(text.find("buffered before the fork"), std::string::npos);
+    EXPECT_EQ(text.find("buffered before the fork"), text.rfind("buffered before the fork"));
+    unlink(path);
 }
