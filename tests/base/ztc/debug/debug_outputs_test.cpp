@@ -1,10 +1,8 @@
-// Managed outputs, file, journal and syslog outputs, settings and the print macros.
+// Managed outputs, file and journal outputs, settings and the print macros.
 #include <errno.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -26,7 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 constexpr int kTest = 37; // module "TEST"
 
-// An external output counting what reaches it; on request it removes an output from inside.
+// An external output keeping the last print; on request it removes an output from inside.
 struct Counter {
     debug_output_t record;
     int calls = 0, line = 0;
@@ -40,24 +38,17 @@ struct Counter {
     static void count(intptr_t user, int, const char *, const struct timeval *, const char *, int,
                       int, const char *file, int line, const char *function, const char *message) {
         auto *c = reinterpret_cast<Counter *>(user);
-        ++c->calls;
-        c->line = line;
-        c->file = file;
-        c->function = function;
-        c->message = message;
+        ++c->calls, c->line = line, c->file = file, c->function = function, c->message = message;
         if (c->remove_inside != nullptr) c->removed = debug_output_remove(c->remove_inside);
     }
 };
 
-// The levels of the standard-error output and the pre-test level, restored at the end.
+// The standard-error output's levels and the pre-test level, restored at the end.
 struct SavedLevels {
     int levels[DEBUG_MODULE_COUNT];
-    int runtime = debug_max_runtime_level;
+    Set<int> runtime{debug_max_runtime_level, 3};
     SavedLevels() { memcpy(levels, debug_output_stderr.levels, sizeof levels); }
-    ~SavedLevels() {
-        memcpy(debug_output_stderr.levels, levels, sizeof levels);
-        debug_max_runtime_level = runtime;
-    }
+    ~SavedLevels() { memcpy(debug_output_stderr.levels, levels, sizeof levels); }
 };
 
 std::vector<debug_output_t *> list_now() {
@@ -71,16 +62,16 @@ std::string read_all(const fs::path &path) {
 }
 } // namespace
 
-// A ready record, its id and place, finding by name, and the faults add and remove report.
-TEST(ManagedOutputs, AddFindAndRemove) {
+// Ready records, ids and places, finding, levels, and the faults add and remove report.
+TEST(ManagedOutputs, AddFindRemoveAndLevels) {
     SavedLevels saved;
     const std::string long_name(200, 'n');
     Counter a("a"), b(long_name.c_str());
-    EXPECT_EQ(std::string(b.record.name), long_name.substr(0, 127));
+    Sink sink;
     debug_output_t text;
-    debug_output_init_text(&text, "t", nullptr, debug_write_fd, 2);
+    debug_output_init_text(&text, "t", nullptr, Sink::write, reinterpret_cast<intptr_t>(&sink));
+    EXPECT_EQ(std::string(b.record.name), long_name.substr(0, 127));
     EXPECT_STREQ(text.u.text.format, kStderrFormat);
-    EXPECT_EQ(text.levels[0], 3);
     EXPECT_EQ(text.levels[63], 3);
 
     ASSERT_EQ(debug_output_add(&a.record), ERROR_SUCCESS);
@@ -88,9 +79,7 @@ TEST(ManagedOutputs, AddFindAndRemove) {
     EXPECT_EQ(debug_output_add(&a.record), ERROR_INVALID_ARGUMENT);
     EXPECT_EQ(debug_output_add(nullptr), ERROR_INVALID_ARGUMENT);
     EXPECT_EQ(list_now(), (std::vector{&debug_output_stderr, &a.record, &b.record}));
-    EXPECT_EQ(a.record.id, 1); // the standard-error output keeps 0
-    EXPECT_EQ(b.record.id, 2);
-    EXPECT_EQ(debug_output_find("a"), &a.record);
+    EXPECT_EQ((std::vector{a.record.id, b.record.id}), (std::vector{1, 2}));
     EXPECT_EQ(debug_output_find(long_name.substr(0, 127).c_str()), &b.record);
     EXPECT_EQ(debug_output_find("b"), nullptr);
 
@@ -102,64 +91,31 @@ TEST(ManagedOutputs, AddFindAndRemove) {
     debug_print(nullptr, kTest, 5, "f", 1, "g", "x");
     EXPECT_EQ(a.removed, ERROR_SUCCESS);
     EXPECT_EQ(b.calls, 0);
-
-    EXPECT_EQ(debug_output_remove(&a.record), ERROR_SUCCESS);
-    EXPECT_EQ(debug_output_remove(&a.record), ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(debug_output_remove(&b.record), ERROR_INVALID_ARGUMENT);
     EXPECT_EQ(debug_output_remove(nullptr), ERROR_INVALID_ARGUMENT);
-    EXPECT_EQ(list_now(), std::vector{&debug_output_stderr});
-    // A freed id is given again.
-    ASSERT_EQ(debug_output_add(&b.record), ERROR_SUCCESS);
-    EXPECT_EQ(b.record.id, 1);
-    EXPECT_EQ(debug_output_remove(&b.record), ERROR_SUCCESS);
-}
 
-// Once removed, a text output's writer is not entered even by a print naming it; the
-// standard-error output leaves and comes back at the end of the list.
-TEST(ManagedOutputs, RemovedOutputsGetNothingAndStandardErrorComesBack) {
-    Sink sink;
-    debug_output_t text;
-    debug_output_init_text(&text, "sink", nullptr, Sink::write, reinterpret_cast<intptr_t>(&sink));
-    ASSERT_EQ(debug_output_add(&text), ERROR_SUCCESS);
+    // The standard-error output leaves and comes back at the end; a freed id is given again.
     ASSERT_EQ(debug_output_remove(&debug_output_stderr), ERROR_SUCCESS);
-    int fds[2], saved = dup(2);
-    ASSERT_EQ(pipe(fds), 0);
-    dup2(fds[1], 2);
-    debug_print(nullptr, kTest, 1, "f", 1, "g", "while removed");
-    EXPECT_EQ(debug_output_add(&debug_output_stderr), ERROR_SUCCESS);
-    EXPECT_EQ(list_now(), (std::vector{&text, &debug_output_stderr}));
-    debug_print(nullptr, kTest, 1, "f", 1, "g", "back");
-    dup2(saved, 2);
-    close(saved);
-    close(fds[1]);
-    const std::string err = harness::read_file("/dev/fd/" + std::to_string(fds[0]));
-    close(fds[0]);
-    EXPECT_EQ(err.find("while removed"), std::string::npos);
-    EXPECT_NE(err.find("back"), std::string::npos);
+    ASSERT_EQ(debug_output_add(&text), ERROR_SUCCESS);
+    ASSERT_EQ(debug_output_add(&debug_output_stderr), ERROR_SUCCESS);
+    EXPECT_EQ(list_now(), (std::vector{&a.record, &text, &debug_output_stderr}));
+    EXPECT_EQ((std::vector{text.id, debug_output_stderr.id}), (std::vector{0, 2}));
 
+    // A removed text output is not entered even by a print that names it.
     EXPECT_EQ(debug_output_remove(&text), ERROR_SUCCESS);
-    sink.bytes.clear();
     debug_print(&text, kTest, 1, "f", 1, "g", "named");
     EXPECT_EQ(sink.bytes, "");
+    EXPECT_EQ(debug_output_remove(&a.record), ERROR_SUCCESS);
     EXPECT_EQ(list_now(), std::vector{&debug_output_stderr});
-}
 
-// One module or all, and the pre-test follows a raised level.
-TEST(ManagedOutputs, SetLevel) {
-    SavedLevels saved;
     debug_max_runtime_level = 3;
-    debug_output_t o;
-    debug_output_init_binary(&o, "b", nullptr, 0);
-    debug_output_set_level(&o, 5, 7);
-    EXPECT_EQ(o.levels[5], 7);
-    EXPECT_EQ(o.levels[4], 3);
-    EXPECT_EQ(debug_max_runtime_level, 7);
-    debug_output_set_level(&o, -1, 1);
-    EXPECT_EQ(o.levels[0], 1);
-    EXPECT_EQ(o.levels[63], 1);
-    EXPECT_EQ(debug_max_runtime_level, 7); // never lowered
-    debug_output_set_level(&o, 64, 9);
-    debug_output_set_level(&o, -2, 9);
-    EXPECT_EQ(o.levels[63], 1);
+    debug_output_set_level(&text, 5, 7);
+    EXPECT_EQ((std::vector{text.levels[4], text.levels[5], debug_max_runtime_level}),
+              (std::vector{3, 7, 7}));
+    debug_output_set_level(&text, -1, 1); // every module; the pre-test is never lowered
+    debug_output_set_level(&text, 64, 9);
+    EXPECT_EQ((std::vector{text.levels[0], text.levels[63], debug_max_runtime_level}),
+              (std::vector{1, 1, 7}));
 }
 
 // Settings texts: the levels they leave on the standard-error output and the pre-test level,
@@ -170,21 +126,22 @@ TEST(Settings, Configure) {
         error_code_t result;
         int generic, io, test, runtime;
     };
+    constexpr error_code_t ok = ERROR_SUCCESS, wrong = ERROR_INVALID_ARGUMENT;
     const Case cases[] = {
-        {"warn", ERROR_SUCCESS, 2, 2, 2, 2},
-        {"info,io=debug", ERROR_SUCCESS, 3, 4, 3, 4},
-        {" IO = Trace , Test=0", ERROR_SUCCESS, 3, 9, 0, 9},
-        {"io=debug,io=off", ERROR_SUCCESS, 3, 0, 3, 3},
-        {"debug,io=1", ERROR_SUCCESS, 4, 1, 4, 4},
-        {"7,ERROR", ERROR_SUCCESS, 1, 1, 1, 1},
-        {"", ERROR_SUCCESS, 3, 3, 3, 3},
-        {"loud", ERROR_INVALID_ARGUMENT, 3, 3, 3, 3},
-        {"io=", ERROR_INVALID_ARGUMENT, 3, 3, 3, 3},
-        {"nosuch=3", ERROR_INVALID_ARGUMENT, 3, 3, 3, 3},
-        {"debug,,io=3", ERROR_INVALID_ARGUMENT, 3, 3, 3, 3},
-        {"10", ERROR_INVALID_ARGUMENT, 3, 3, 3, 3},
-        {"debug,io=debug,", ERROR_INVALID_ARGUMENT, 3, 3, 3, 3},
-        {"=3", ERROR_INVALID_ARGUMENT, 3, 3, 3, 3},
+        {"warn", ok, 2, 2, 2, 2},
+        {"info,io=debug", ok, 3, 4, 3, 4},
+        {" IO = Trace , Test=0", ok, 3, 9, 0, 9},
+        {"io=debug,io=off", ok, 3, 0, 3, 3},
+        {"debug,io=1", ok, 4, 1, 4, 4},
+        {"7,ERROR", ok, 1, 1, 1, 1},
+        {"", ok, 3, 3, 3, 3},
+        {"loud", wrong, 3, 3, 3, 3},
+        {"io=", wrong, 3, 3, 3, 3},
+        {"nosuch=3", wrong, 3, 3, 3, 3},
+        {"debug,,io=3", wrong, 3, 3, 3, 3},
+        {"10", wrong, 3, 3, 3, 3},
+        {"debug,io=debug,", wrong, 3, 3, 3, 3},
+        {"=3", wrong, 3, 3, 3, 3},
     };
     SavedLevels saved;
     for (const Case &c : cases) {
@@ -202,7 +159,7 @@ TEST(Settings, Configure) {
 // ZTC_DEBUG and ZTC_DEBUG_FILE at start-up, in programs of their own.
 TEST(Settings, FromTheEnvironment) {
     const fs::path dir = harness::make_temp_dir("ztc_settings_");
-    const std::string file = (dir / "debug.log").string();
+    const std::string file = (dir / "debug.log").string(), none = (dir / "no" / "x").string();
     struct Case {
         std::vector<std::string> env;
         std::string first_line; // of standard output and error together
@@ -216,21 +173,17 @@ TEST(Settings, FromTheEnvironment) {
         {{"ZTC_DEBUG=warn,IO=4", "ZTC_DEBUG_FILE=" + file},
          "runtime=4 generic=2 io=4 file=4",
          true},
-        {{"ZTC_DEBUG_FILE=" + (dir / "none" / "x.log").string()},
-         "ZTC_DEBUG_FILE: cannot open \"" + (dir / "none" / "x.log").string() +
-             "\": No such file or directory",
+        {{"ZTC_DEBUG_FILE=" + none},
+         "ZTC_DEBUG_FILE: cannot open \"" + none + "\": No such file or directory",
          false},
     };
     for (const Case &c : cases) {
         harness::SpawnOptions options;
         options.argv = {"/bin/sh", "-c", "exec \"$0\" 2>&1", SETTINGS_CHILD};
         options.env = c.env;
-        harness::Process child(options);
-        const harness::Outcome outcome = child.wait();
-        const auto lines = harness::lines(outcome.out);
+        const harness::Outcome outcome = harness::Process(options).wait();
         EXPECT_EQ(outcome.exit_code, 0) << outcome.out;
-        ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines[0], c.first_line);
+        EXPECT_EQ(harness::lines(outcome.out).at(0), c.first_line);
         EXPECT_EQ(outcome.out.find("  io note 7\n") != std::string::npos, c.note) << outcome.out;
     }
     // The file output took the same levels and wrote its line out at exit.
@@ -238,35 +191,29 @@ TEST(Settings, FromTheEnvironment) {
     fs::remove_all(dir);
 }
 
-// The pre-test runs inline: a filtered print makes no call (a counting output would see it)
-// and evaluates no argument; a print that passes names its call site.
+// The pre-test runs inline: a filtered print makes no call (the counting output would see
+// it) and evaluates no argument; a print that passes names its call site.
 TEST(PrintMacros, PreTestMakesNoCall) {
     SavedLevels saved;
     debug_output_stderr.levels[kTest] = 0;
     Counter counter;
     ASSERT_EQ(debug_output_add(&counter.record), ERROR_SUCCESS);
-    int evaluated = 0;
+    int evaluated = 0, level = 3;
     debug_max_runtime_level = 2;
     ZT_DEBUG(kTest, 3, "%d", ++evaluated);
     ZT_DEBUG_TO(&counter.record, kTest, 3, "%d", ++evaluated);
-    EXPECT_EQ(evaluated, 0);
-    EXPECT_EQ(counter.calls, 0);
+    EXPECT_EQ(evaluated + counter.calls, 0);
 
     debug_max_runtime_level = 3;
-    int level = 3;
     const int line = __LINE__ + 2;
     if (evaluated == 0)
         ZT_DEBUG(kTest, level++, "%d", ++evaluated);
     else
         ZT_DEBUG_TO(&counter.record, kTest, 1, "wrong branch");
-    EXPECT_EQ(level, 4);
-    EXPECT_EQ(counter.calls, 1);
+    EXPECT_EQ((std::vector{level, counter.calls, counter.line}), (std::vector{4, 1, line}));
     EXPECT_EQ(counter.message, "1");
     EXPECT_EQ(counter.file, "tests/base/ztc/debug/debug_outputs_test.cpp");
-    EXPECT_EQ(counter.line, line);
     EXPECT_EQ(counter.function, "TestBody");
-    ZT_DEBUG_TO(&counter.record, kTest, 3, "direct");
-    EXPECT_EQ(counter.message, "direct");
     EXPECT_EQ(debug_output_remove(&counter.record), ERROR_SUCCESS);
 }
 
@@ -279,33 +226,31 @@ std::string line_of(int i) {
 }
 } // namespace
 
-// Rotation keeps the newest files and drops the oldest; a file moved away by an outside tool
-// keeps the lines until the output reopens its path; lines wait in the buffer until flushed,
-// errors and warnings do not.
+// Rotation keeps the newest files and drops the oldest; lines wait in the buffer until
+// flushed, errors and warnings do not; a file moved away keeps the lines until the output
+// reopens its path.
 TEST(FileOutput, RotationReopenAndFlushing) {
     SavedLevels saved;
     FixedTime clock;
     const fs::path dir = harness::make_temp_dir("ztc_file_");
-    const fs::path path = dir / "app.log";
-    const size_t line_size = line_of(0).size();
+    const std::string path = (dir / "app.log").string();
     debug_output_t *out =
-        debug_output_open_file("app", path.c_str(), DEBUG_OUTPUT_TEXT, 3 * line_size, 2);
+        debug_output_open_file("app", path.c_str(), DEBUG_OUTPUT_TEXT, 3 * line_of(0).size(), 2);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(debug_output_find("app"), out);
     debug_output_set_level(out, kTest, 9);
-    const std::string dots(40, '.');
     for (int i = 0; i < 10; ++i)
-        debug_print(out, kTest, 5, "f", 1, "fn", "line %d%s", i, dots.c_str());
-    EXPECT_EQ(read_all(path), "") << "buffered";
+        debug_print(out, kTest, 5, "f", 1, "fn", "line %d%s", i, std::string(40, '.').c_str());
+    EXPECT_EQ(read_all(path), "");
     debug_output_flush(out);
     EXPECT_EQ(read_all(path), line_of(9));
-    EXPECT_EQ(read_all(path.string() + ".1"), line_of(6) + line_of(7) + line_of(8));
-    EXPECT_EQ(read_all(path.string() + ".2"), line_of(3) + line_of(4) + line_of(5));
-    EXPECT_FALSE(fs::exists(path.string() + ".3"));
+    EXPECT_EQ(read_all(path + ".1"), line_of(6) + line_of(7) + line_of(8));
+    EXPECT_EQ(read_all(path + ".2"), line_of(3) + line_of(4) + line_of(5));
+    EXPECT_FALSE(fs::exists(path + ".3"));
     const mode_t mask = umask(0);
     umask(mask);
-    struct stat st;
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    struct stat st {};
+    stat(path.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0644 & ~mask);
 
     fs::rename(path, dir / "moved.log");
@@ -317,12 +262,13 @@ TEST(FileOutput, RotationReopenAndFlushing) {
     EXPECT_EQ(debug_output_dropped(out), 0u);
     debug_output_close(out);
     EXPECT_EQ(debug_output_find("app"), nullptr);
+    EXPECT_EQ(debug_output_reopen(&debug_output_stderr), ERROR_INVALID_ARGUMENT);
     fs::remove_all(dir);
 }
 
-// Records whole in a binary file; a full device drops and counts every line, and a path that
-// cannot be opened gives null with errno.
-TEST(FileOutput, BinaryRecordsFullDiskAndOpenFaults) {
+// Whole records in a binary file; a full device drops and counts every line; a path that
+// cannot be opened gives null and errno.
+TEST(FileOutput, BinaryRecordsAndFullDisk) {
     FixedTime clock;
     const fs::path dir = harness::make_temp_dir("ztc_file_");
     debug_output_t *bin =
@@ -338,53 +284,42 @@ TEST(FileOutput, BinaryRecordsFullDiskAndOpenFaults) {
     EXPECT_TRUE(reader.at_end());
 
     if (access("/dev/full", W_OK) == 0) {
-        debug_output_t *full =
-            debug_output_open_file("full", "/dev/full", DEBUG_OUTPUT_TEXT, 100, 1);
+        debug_output_t *full = debug_output_open_file("full", "/dev/full", DEBUG_OUTPUT_TEXT, 9, 1);
         ASSERT_NE(full, nullptr);
         for (int i = 0; i < 5; ++i) debug_print(full, kTest, 3, "f", 1, "fn", "lost %d", i);
         debug_output_flush(full);
         debug_print(full, kTest, 1, "f", 1, "fn", "lost too");
         EXPECT_EQ(debug_output_dropped(full), 6u);
         debug_output_close(full);
-        EXPECT_TRUE(fs::exists("/dev/full")); // never rotated away
+        EXPECT_TRUE(fs::exists("/dev/full")); // a device is never rotated away
     }
-    errno = 0;
     EXPECT_EQ(debug_output_open_file("x", (dir / "no" / "x").c_str(), DEBUG_OUTPUT_TEXT, 0, 0),
               nullptr);
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(debug_output_open_file("x", (dir / "x").c_str(), DEBUG_OUTPUT_EXTERNAL, 0, 0),
-              nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(debug_output_dropped(&debug_output_stderr), 0u);
-    EXPECT_EQ(debug_output_reopen(&debug_output_stderr), ERROR_INVALID_ARGUMENT);
     fs::remove_all(dir);
 }
 
 namespace {
-// The fields of one native-protocol datagram; a field that breaks the framing ends it.
-std::map<std::string, std::string> journal_fields(const std::string &d, bool *whole) {
+// The fields of one native-protocol datagram; empty when a field breaks the framing.
+std::map<std::string, std::string> journal_fields(const std::string &d) {
     std::map<std::string, std::string> fields;
-    size_t pos = 0;
-    *whole = false;
-    while (pos < d.size()) {
+    for (size_t pos = 0; pos < d.size();) {
         const size_t end = d.find_first_of("=\n", pos);
-        if (end == std::string::npos) return fields;
-        const std::string name = d.substr(pos, end - pos);
+        const size_t nl = end == std::string::npos ? end : d.find('\n', end);
+        if (nl == std::string::npos) return {};
+        std::string &value = fields[d.substr(pos, end - pos)];
         if (d[end] == '=') {
-            const size_t nl = d.find('\n', end);
-            if (nl == std::string::npos) return fields;
-            fields[name] = d.substr(end + 1, nl - end - 1);
+            value = d.substr(end + 1, nl - end - 1);
             pos = nl + 1;
             continue;
         }
-        if (end + 9 > d.size()) return fields;
         uint64_t len = 0;
-        for (int i = 7; i >= 0; --i) len = len << 8 | static_cast<uint8_t>(d[end + 1 + i]);
-        if (end + 9 + len + 1 > d.size() || d[end + 9 + len] != '\n') return fields;
-        fields[name] = d.substr(end + 9, len);
-        pos = end + 9 + len + 1;
+        for (size_t i = 8; i >= 1 && end + i < d.size(); --i)
+            len = len << 8 | static_cast<uint8_t>(d[end + i]);
+        if (end + 9 + len >= d.size() || d[end + 9 + len] != '\n') return {};
+        value = d.substr(end + 9, len);
+        pos = end + 10 + len;
     }
-    *whole = true;
     return fields;
 }
 } // namespace
@@ -405,33 +340,30 @@ TEST(JournalOutput, FieldsPrioritiesAndDrops) {
     debug_output_set_level(out, kTest, 9);
 
     long tid = 0;
+    const int levels[] = {1, 2, 3, 4, 9};
     std::thread([&] {
         tid = gettid();
         strcpy(debug_thread_names[0], "worker");
-        for (int level : {1, 2, 3, 4, 9})
+        for (int level : levels)
             debug_print(out, kTest, level, "src/a.c", 42, "fn", "two\nlines %d", level);
         debug_thread_names[0][0] = '\0';
     }).join();
-    const char *priorities[] = {"3", "4", "5", "6", "7"};
-    for (const char *priority : priorities) {
+    for (int i = 0; i < 5; ++i) {
         char buf[8192];
         const ssize_t n = recv(server, buf, sizeof buf, MSG_DONTWAIT);
         ASSERT_GT(n, 0);
-        bool whole = false;
-        auto fields = journal_fields(std::string(buf, static_cast<size_t>(n)), &whole);
-        EXPECT_TRUE(whole);
-        const std::string level = std::to_string(priority[0] == '7' ? 9 : priority[0] - '2');
-        EXPECT_EQ(fields, (std::map<std::string, std::string>{
-                              {"MESSAGE", "two\nlines " + level},
-                              {"PRIORITY", priority},
-                              {"CODE_FILE", "src/a.c"},
-                              {"CODE_LINE", "42"},
-                              {"CODE_FUNC", "fn"},
-                              {"SYSLOG_IDENTIFIER", program_invocation_short_name},
-                              {"TID", std::to_string(tid)},
-                              {"ZTC_MODULE", "TEST"},
-                              {"ZTC_THREAD_NUM", "0"},
-                              {"ZTC_THREAD_NAME", "worker"}}));
+        EXPECT_EQ(journal_fields(std::string(buf, static_cast<size_t>(n))),
+                  (std::map<std::string, std::string>{
+                      {"MESSAGE", "two\nlines " + std::to_string(levels[i])},
+                      {"PRIORITY", std::to_string(3 + i)},
+                      {"CODE_FILE", "src/a.c"},
+                      {"CODE_LINE", "42"},
+                      {"CODE_FUNC", "fn"},
+                      {"SYSLOG_IDENTIFIER", program_invocation_short_name},
+                      {"TID", std::to_string(tid)},
+                      {"ZTC_MODULE", "TEST"},
+                      {"ZTC_THREAD_NUM", "0"},
+                      {"ZTC_THREAD_NAME", "worker"}}));
     }
     close(server);
     unlink(path.c_str());
@@ -439,16 +371,8 @@ TEST(JournalOutput, FieldsPrioritiesAndDrops) {
     debug_print(nullptr, kTest, 5, "f", 1, "fn", "nobody listens");
     EXPECT_EQ(debug_output_dropped(out), 2u);
     debug_output_close(out);
-
-    errno = 0;
     EXPECT_EQ(debug_output_open_journal("j", std::string(200, 'p').c_str()), nullptr);
     EXPECT_EQ(errno, ENAMETOOLONG);
-    EXPECT_EQ(debug_output_open_syslog("s", "id", 1 << 30), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    debug_output_t *sys = debug_output_open_syslog("s", "ztc-test", LOG_LOCAL0);
-    ASSERT_NE(sys, nullptr);
-    EXPECT_EQ(debug_output_find("s"), sys);
-    debug_output_close(sys);
     EXPECT_EQ(list_now(), std::vector{&debug_output_stderr});
     fs::remove_all(dir);
 }
