@@ -77,12 +77,16 @@ void BM_LineToDiscardingOutput(benchmark::State &state) {
 BENCHMARK(BM_LineToDiscardingOutput);
 
 // Both loggers write their files in one scratch directory, each file made anew per run.
-std::string scratch_file(const char *name) {
+const std::string &scratch_dir() {
     static const std::string dir = [] {
         char tmpl[] = "/tmp/ztc_logger_bench_XXXXXX";
-        return std::string(mkdtemp(tmpl) != nullptr ? tmpl : "/tmp");
+        return std::string(mkdtemp(tmpl) != nullptr ? tmpl : "");
     }();
-    std::string path = dir + "/" + name;
+    return dir;
+}
+
+std::string scratch_file(const char *name) {
+    std::string path = (scratch_dir().empty() ? "/tmp" : scratch_dir()) + "/" + name;
     unlink(path.c_str());
     return path;
 }
@@ -179,6 +183,7 @@ int main(int argc, char **argv) {
     printf("spdlog is not installed (Debian libspdlog-dev, bench/setup): the comparison with "
            "it is skipped\n");
 #endif
+    if (!scratch_dir().empty()) rmdir(scratch_dir().c_str());
     benchmark::Shutdown();
     return 0;
 }
