@@ -1,8 +1,12 @@
 // The debug print against the usual C++ logger, in the same run: one
 // standard-error-format line delivered to an output whose callback discards
 // the bytes, against the same line through spdlog with a sink that formats it
-// and discards it; and the cost of a print that no output wants.
+// and discards it; the same line appended to a file by a file output, against
+// spdlog's synchronous basic_file_sink_mt; and the cost of a print that no
+// output wants.
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include "bench/median_reporter.h"
 
@@ -13,10 +17,12 @@
 #include <vector>
 
 #include "base/ztc/debug/debug.h"
+#include "base/ztc/debug/outputs.h"
 
 #ifdef ZTC_BENCH_HAVE_SPDLOG
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/base_sink.h>
+#include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <memory>
@@ -70,6 +76,37 @@ void BM_LineToDiscardingOutput(benchmark::State &state) {
 }
 BENCHMARK(BM_LineToDiscardingOutput);
 
+// Both loggers write their files in one scratch directory, each file made anew per run.
+const std::string &scratch_dir() {
+    static const std::string dir = [] {
+        char tmpl[] = "/tmp/ztc_logger_bench_XXXXXX";
+        return std::string(mkdtemp(tmpl) != nullptr ? tmpl : "");
+    }();
+    return dir;
+}
+
+std::string scratch_file(const char *name) {
+    std::string path = (scratch_dir().empty() ? "/tmp" : scratch_dir()) + "/" + name;
+    unlink(path.c_str());
+    return path;
+}
+
+void BM_LineToFileOutput(benchmark::State &state) {
+    const std::string path = scratch_file("ztc.log");
+    debug_output_t *file =
+        debug_output_open_file("bench file", path.c_str(), DEBUG_OUTPUT_TEXT, 0, 0);
+    if (file == nullptr) {
+        state.SkipWithError("cannot open the file");
+        return;
+    }
+    for (auto _ : state)
+        debug_print(file, 1, 3, "base/ztc/bench", 10, "bench_function", "opened %s in %d ms (%x)",
+                    "settings.dat", 12, 0xbeef);
+    debug_output_close(file);
+    unlink(path.c_str());
+}
+BENCHMARK(BM_LineToFileOutput);
+
 #ifdef ZTC_BENCH_HAVE_SPDLOG
 // Formats every message with the logger's pattern, as a writing sink does,
 // then drops the bytes.
@@ -95,6 +132,22 @@ void BM_SpdlogLineToDiscardingSink(benchmark::State &state) {
                    0xbeef);
 }
 BENCHMARK(BM_SpdlogLineToDiscardingSink);
+
+void BM_SpdlogLineToFile(benchmark::State &state) {
+    const std::string path = scratch_file("spdlog.log");
+    {
+        spdlog::logger logger("GENERIC",
+                              std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, true));
+        logger.set_pattern("%2t:%9E.%f %11n%L    %32!: %4#:  %v");
+        logger.set_level(spdlog::level::info);
+        const spdlog::source_loc where{"base/ztc/bench", 10, "bench_function"};
+        for (auto _ : state)
+            logger.log(where, spdlog::level::info, "opened {} in {} ms ({:x})", "settings.dat", 12,
+                       0xbeef);
+    }
+    unlink(path.c_str());
+}
+BENCHMARK(BM_SpdlogLineToFile);
 #endif
 
 } // namespace
@@ -119,10 +172,18 @@ int main(int argc, char **argv) {
                "(target <= 1.00)\n",
                ours, theirs, ours / theirs);
     }
+    const double file = reporter.median("BM_LineToFileOutput");
+    const double spdlog_file = reporter.median("BM_SpdlogLineToFile");
+    if (file > 0 && spdlog_file > 0) {
+        printf("line to a file: file output %.1f ns, spdlog basic_file_sink_mt %.1f ns, ratio "
+               "%.2f (target <= 1.00)\n",
+               file, spdlog_file, file / spdlog_file);
+    }
 #else
     printf("spdlog is not installed (Debian libspdlog-dev, bench/setup): the comparison with "
            "it is skipped\n");
 #endif
+    if (!scratch_dir().empty()) rmdir(scratch_dir().c_str());
     benchmark::Shutdown();
     return 0;
 }

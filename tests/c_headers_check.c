@@ -7,6 +7,7 @@
 #include "base/ztc/time/time.h"
 #include "base/ztc/version.h"
 #include "base/ztc/debug/debug.h"
+#include "base/ztc/debug/outputs.h"
 #include "base/ztc/extensions.h"
 #include "launcher/install.h"
 
@@ -32,5 +33,14 @@ int main(void) {
     zt_path_t back;
     failures += check(zt_path_from_utf8(&back, utf8) == 9, "path from UTF-8");
     failures += check(zt_wcschr(zt_path_str(&back), L'\u00e9') != NULL, "round trip");
+
+    /* The print macros and the managed outputs from C. */
+    failures += check(debug_configure("error,io=warn") == ERROR_SUCCESS, "configure");
+    failures += check(debug_max_runtime_level == 2, "runtime level from the settings");
+    if (failures == 0)
+        ZT_DEBUG(2, 3, "filtered %d", 3);
+    else
+        ZT_DEBUG_TO(&debug_output_stderr, 2, 1, "failures: %d", failures);
+    failures += check(debug_output_find("standard error") == &debug_output_stderr, "find");
     return failures == 0 ? 0 : 1;
 }

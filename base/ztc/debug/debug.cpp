@@ -74,12 +74,14 @@ void serve(debug_output_t *output, const PrintContext &p, va_list ap) {
                              p.level, p.file, p.line, p.function, p.fmt, ap);
         break;
     default:
-        break;
+        return;
     }
+    // Errors and warnings reach a file at once, with the lines buffered before them.
+    if (p.level <= ztc::debug::kFlushLevel) ztc::debug::flush_if_file(output);
 }
 
-bool wants(const debug_output_t *output, int module, int level) {
-    return ztc::debug::output_level(output, module) >= level;
+bool wants(const debug_output_t *output, size_t module, int level) {
+    return __atomic_load_n(&output->levels[module], __ATOMIC_RELAXED) >= level;
 }
 
 debug_output_t *list_head() {
@@ -88,14 +90,29 @@ debug_output_t *list_head() {
 debug_output_t *list_next(const debug_output_t *o) {
     return __atomic_load_n(&o->next, __ATOMIC_ACQUIRE);
 }
-} // namespace
 
-extern "C" bool debug_level_enabled(const debug_output_t *output, int module, int level) {
-    if (!ztc::debug::module_in_range(module)) return false;
-    if (output != nullptr) return wants(output, module, level);
+// Without the list lock: removal waits until this walk has left the record it unlinks. The
+// reader is the inline one once the thread's slot allows it, the general one before.
+template <class Reader>
+[[gnu::always_inline]] inline bool list_wants(size_t module, int level) {
+    Reader reader;
     for (const debug_output_t *o = list_head(); o != nullptr; o = list_next(o))
         if (wants(o, module, level)) return true;
     return false;
+}
+
+[[gnu::always_inline]] inline bool level_enabled(const debug_output_t *output, int module,
+                                                 int level) {
+    if (!ztc::debug::module_in_range(module)) return false;
+    if (output != nullptr) return wants(output, module, level);
+    if (__builtin_expect(ztc::debug::fast_reader_slot != nullptr, 1))
+        return list_wants<ztc::debug::FastReader>(module, level);
+    return list_wants<ztc::debug::ListReader>(module, level);
+}
+} // namespace
+
+extern "C" bool debug_level_enabled(const debug_output_t *output, int module, int level) {
+    return level_enabled(output, module, level);
 }
 
 namespace {
@@ -146,6 +163,17 @@ namespace {
         pthread_mutex_unlock(&debug_output_list_lock);
     }
 }
+
+// A thread's first print to all outputs, or any while readers fence: kept out of
+// debug_print, whose common path then needs no saved registers. It takes print_wanted's
+// arguments so that both calls find them in the same registers.
+[[gnu::noinline, gnu::cold]] void print_to_all_slow(debug_output_t *output, int module, int level,
+                                                    const char *file, int line,
+                                                    const char *function, const char *fmt,
+                                                    va_list ap) {
+    if (list_wants<ztc::debug::ListReader>(module, level))
+        print_wanted(output, module, level, file, line, function, fmt, ap);
+}
 } // namespace
 
 // Aligned to a cache line: where the level test's loop straddled a fetch
@@ -153,10 +181,22 @@ namespace {
 extern "C" [[gnu::aligned(64)]] int debug_print(debug_output_t *output, int module, int level,
                                                 const char *file, int line, const char *function,
                                                 const char *fmt, ...) {
-    if (!debug_level_enabled(output, module, level)) return 0;
+    if (!ztc::debug::module_in_range(module)) return 0;
+    // The module widened in place: the walk indexes with it and needs no register more.
+    const size_t m = static_cast<unsigned>(module);
     va_list ap;
+    if (output != nullptr) {
+        if (!wants(output, m, level)) return 0;
+    } else if (__builtin_expect(ztc::debug::fast_reader_slot == nullptr, 0)) {
+        va_start(ap, fmt);
+        print_to_all_slow(output, static_cast<int>(m), level, file, line, function, fmt, ap);
+        va_end(ap);
+        return 0;
+    } else if (!list_wants<ztc::debug::FastReader>(m, level)) {
+        return 0;
+    }
     va_start(ap, fmt);
-    print_wanted(output, module, level, file, line, function, fmt, ap);
+    print_wanted(output, static_cast<int>(m), level, file, line, function, fmt, ap);
     va_end(ap);
     return 0;
 }

@@ -68,8 +68,9 @@ extern void (*debug_get_time_function)(struct timeval *tv);
 extern const char *debug_type_strings[DEBUG_MODULE_COUNT];
 extern debug_output_t debug_output_stderr;
 
-/* Outputs served by a print to all outputs. Owners link records in while holding
-   debug_output_list_lock (recursive); prints read the list without it for the level test. */
+/* Outputs served by a print to all outputs; change it with debug_output_add and
+   debug_output_remove (outputs.h). Prints read it without debug_output_list_lock (recursive)
+   for the level test; every delivery holds that lock around its output's lock. */
 extern debug_output_t *debug_output_list;
 extern pthread_mutex_t debug_output_list_lock;
 
@@ -104,6 +105,32 @@ error_code_t debug_encode_binary(uint8_t *record, size_t capacity, size_t *lengt
 
 /* Write callback over a file descriptor given as user data. */
 int debug_write_fd(intptr_t fd, const void *bytes, size_t len);
+
+/* Print macros: ZT_DEBUG(module, level, format, ...) prints to every output,
+   ZT_DEBUG_TO(output, module, level, format, ...) to one. Each is one statement. The level is
+   compared with debug_max_runtime_level inline, so a print it filters makes no call and
+   evaluates none of its arguments (the level once, whatever happens).
+
+   The file text is ZT_DEBUG_SOURCE_FILE, __FILE__ unless defined before this header. A
+   compiler gives __FILE__ as the path it was handed, which build tools make absolute; GCC 8
+   and Clang 10 or later shorten it to the path relative to the project with
+   -fmacro-prefix-map=<project root>/= (this project's build passes that for its own code). */
+#ifndef ZT_DEBUG_SOURCE_FILE
+#define ZT_DEBUG_SOURCE_FILE __FILE__
+#endif
+#if defined(__GNUC__)
+#define ZT_DEBUG_RUNTIME_LEVEL_() __atomic_load_n(&debug_max_runtime_level, __ATOMIC_RELAXED)
+#else
+#define ZT_DEBUG_RUNTIME_LEVEL_() (debug_max_runtime_level)
+#endif
+#define ZT_DEBUG_TO(output, module, level, ...)                                                    \
+    do {                                                                                           \
+        const int zt_debug_level_ = (level);                                                       \
+        if (ZT_DEBUG_RUNTIME_LEVEL_() >= zt_debug_level_)                                          \
+            debug_print((output), (module), zt_debug_level_, ZT_DEBUG_SOURCE_FILE, __LINE__,       \
+                        __func__, __VA_ARGS__);                                                    \
+    } while (0)
+#define ZT_DEBUG(module, level, ...) ZT_DEBUG_TO(NULL, module, level, __VA_ARGS__)
 
 #pragma GCC visibility pop
 

@@ -33,6 +33,10 @@ uint32_t busy_bit(int id) {
 
 namespace ztc::debug {
 
+bool busy_in_this_thread(const debug_output_t *output) {
+    return (busy_mask() & busy_bit(output->id)) != 0;
+}
+
 BusyScope::BusyScope(const debug_output_t *output) {
     uint32_t bit = busy_bit(output->id);
     uint32_t mask = busy_mask();

@@ -81,6 +81,19 @@ extern "C" int debug_get_thread_num(void) {
     return num;
 }
 
+namespace ztc::debug {
+void lock_thread_numbers_for_fork() {
+    pthread_mutex_lock(&thread_num_lock);
+}
+void unlock_thread_numbers_after_fork() {
+    pthread_mutex_unlock(&thread_num_lock);
+}
+// The flags of the parent's other threads stay taken: those numbers are simply not reused.
+void reset_thread_numbers_in_child() {
+    pthread_mutex_init(&thread_num_lock, nullptr);
+}
+} // namespace ztc::debug
+
 namespace ztc::startup {
 void prepare_thread_numbers() {
     pthread_once(&thread_num_once, prepare);

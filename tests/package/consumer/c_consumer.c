@@ -1,5 +1,6 @@
 /* Every public header from C, and output that proves the library and its start-up work. */
 #include "base/ztc/debug/debug.h"
+#include "base/ztc/debug/outputs.h"
 #include "base/ztc/error.h"
 #include "base/ztc/extensions.h"
 #include "base/ztc/os/path.h"

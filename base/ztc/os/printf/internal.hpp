@@ -30,6 +30,10 @@ struct RegistrySlot {
 const RegistrySlot *registry_find(std::string_view name);
 // Number of occupied slots; it grows with every registration and never shrinks.
 int registry_slots_in_use();
+// Around fork: the registration lock is held across it, so a child never inherits it taken.
+void registry_lock_for_fork();
+void registry_unlock_after_fork();
+void registry_reset_in_child();
 
 enum PieceFlag : uint8_t {
     FLAG_MINUS = 1u << 0, // pad on the right

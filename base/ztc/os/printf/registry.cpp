@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "base/ztc/os/printf/internal.hpp"
 
@@ -32,6 +33,16 @@ const RegistrySlot *registry_find(std::string_view name) {
 
 int registry_slots_in_use() {
     return published_slots.load(std::memory_order_acquire);
+}
+
+void registry_lock_for_fork() {
+    registry_lock.lock();
+}
+void registry_unlock_after_fork() {
+    registry_lock.unlock();
+}
+void registry_reset_in_child() {
+    new (&registry_lock) std::mutex();
 }
 
 } // namespace ztc::printf_engine

@@ -1,0 +1,71 @@
+// Syslog outputs: each print's message through the C library's syslog.
+#include <errno.h>
+#include <string.h>
+#include <syslog.h>
+
+#include <new>
+
+#include "base/ztc/debug/opened_output.hpp"
+#include "base/ztc/debug/outputs.h"
+
+namespace ztc::debug {
+namespace {
+struct SyslogOutput : OpenedOutput {
+    SyslogOutput() : OpenedOutput(OpenedKind::syslog) {}
+    int facility = LOG_USER;
+    bool has_ident = false;
+    char ident[128] = "";
+};
+
+// openlog keeps the ident pointer: the output that gave the current one, under the list lock.
+SyslogOutput *ident_owner = nullptr;
+} // namespace
+
+void syslog_deliver(intptr_t user, int, const char *, const struct timeval *, const char *, int,
+                    int level, const char *, int, const char *, const char *message) {
+    const auto *out = reinterpret_cast<const SyslogOutput *>(user);
+    syslog(out->facility | syslog_priority(level), "%s", message);
+}
+
+void release_syslog(OpenedOutput *opened) {
+    auto *out = static_cast<SyslogOutput *>(opened);
+    pthread_mutex_lock(&debug_output_list_lock);
+    if (ident_owner == out) {
+        closelog();
+        ident_owner = nullptr;
+    }
+    pthread_mutex_unlock(&debug_output_list_lock);
+    delete out;
+}
+
+} // namespace ztc::debug
+
+using namespace ztc::debug;
+
+extern "C" debug_output_t *debug_output_open_syslog(const char *name, const char *ident,
+                                                    int facility) {
+    if ((facility & ~LOG_FACMASK) != 0) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    auto *out = new (std::nothrow) SyslogOutput;
+    if (out == nullptr) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    out->facility = facility;
+    if (ident != nullptr) {
+        out->has_ident = true;
+        const size_t n = strnlen(ident, sizeof out->ident - 1);
+        memcpy(out->ident, ident, n);
+        out->ident[n] = '\0';
+    }
+    debug_output_init_external(&out->record, name, syslog_deliver, reinterpret_cast<intptr_t>(out));
+    pthread_mutex_lock(&debug_output_list_lock);
+    // A null ident lets the C library use the program's name.
+    openlog(out->has_ident ? out->ident : nullptr, LOG_PID, facility);
+    ident_owner = out;
+    debug_output_add(&out->record);
+    pthread_mutex_unlock(&debug_output_list_lock);
+    return &out->record;
+}
