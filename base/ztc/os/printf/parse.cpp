@@ -96,6 +96,7 @@ class Parser {
     void extension(const char *&p);
     Failure count_unnumbered();
     bool all_simple() const;
+    bool end_reads_ahead(const char *fmt, const char *end) const;
 
     Arg *args_;
     ParsedFormat &parsed_;
@@ -297,8 +298,29 @@ Failure Parser::parse(const char *fmt) {
     }
     // An unfinished specification is dropped: its characters stay literal text.
     parsed_.format_end = p;
-    parsed_.unfinished = state_ != State::text;
+    parsed_.unfinished = state_ != State::text || end_reads_ahead(fmt, p);
     return {};
+}
+
+// Whether text after the format's end could change how its last conversion is read: the
+// parser looks past a "$" for one more character, past an "I" for "32" or "64", and past a
+// "p{" for the closing "}".
+bool Parser::end_reads_ahead(const char *fmt, const char *end) const {
+    const char *q = end;
+    if (q > fmt && q[-1] == '$') {
+        const char *digits_end = --q;
+        while (q > fmt && is_digit(q[-1])) --q;
+        if (q != digits_end) {
+            if (q > fmt && (q[-1] == '+' || q[-1] == '-')) --q;
+            while (q > fmt && is_space(q[-1])) --q;
+            if (q > fmt && (q[-1] == '%' || q[-1] == '*')) return true;
+        }
+    }
+    if (end - fmt >= 2 && end[-2] == 'I' && (end[-1] == '3' || end[-1] == '6')) return true;
+    if (parsed_.arg_count == 0) return false;
+    const Arg &last = args_[parsed_.arg_count - 1];
+    return last.type == ZT_PRINTF_TYPE_POINTER && last.ext == nullptr && *last.fmt_end == '{' &&
+           strpbrk(last.fmt_end + 1, "}%") == nullptr;
 }
 
 bool Parser::all_simple() const {

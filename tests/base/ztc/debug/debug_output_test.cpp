@@ -98,6 +98,7 @@ TEST(TextWriter, CustomFormatsFollowTheTwoPassModel) {
     const Case cases[] = {
         {head + "<%.4s>\n", "w", "v=%d %s"},
         {head + "<%.3s-x>\n", "w", "a%-d"}, // cut inside a conversion that the rest continues
+        {head + "<%.3s>\n", "w", "%1$d"},   // cut where the rest makes the number positional
         {head + "<%.7s>\n", "w", "v=%d %s"},
         {head + "[%20s]\n", "w", "v=%d %s"},
         {head + "[%-20s]\n", "w", "v=%d %s"},
