@@ -18,10 +18,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/ztc/os/path.h"
 #include "base/ztc/os/printf.h"
+#include "base/ztc/os/printf/framed.hpp"
 #include "base/ztc/os/printf/internal.hpp"
 #include "base/ztc/time/time.h"
 
@@ -103,6 +106,14 @@ int format(Way way, char *buf, size_t size, const char *fmt, Arguments &args) {
     return way == Way::engine   ? zt_vsprintf(buf, size, fmt, ap)
            : way == Way::direct ? render_direct(buf, size, fmt, nullptr, ap, general_first)
                                 : vsprintf_general(buf, size, fmt, ap);
+}
+
+int format_framed(char *buf, size_t size, std::string_view before, const char *fmt,
+                  std::string_view after, Arguments &args) {
+    const VaListTag tag{6 * 8, 6 * 8 + 16 * 16, args.area, nullptr};
+    va_list ap;
+    memcpy(ap, &tag, sizeof tag);
+    return vsprintf_framed(buf, size, before, fmt, after, ap);
 }
 
 ssize_t format_wide(wchar_t *buf, size_t capacity, const char *fmt, Arguments &args) {
@@ -247,6 +258,24 @@ void put_value(Arguments &args, Values &v, Source &source, const Arg *records, i
     }
 }
 
+// The arguments a parsed format reads: their count, and the type and length of each.
+std::vector<std::pair<int, int>> reads(const Arg *records, const ParsedFormat &parsed) {
+    std::vector<std::pair<int, int>> types(static_cast<size_t>(parsed.value_count), {0, 0});
+    for (int i = parsed.arg_count - 1; i >= 0; --i) {
+        const int number = records[i].vararg_number;
+        if (number >= 1 && number <= parsed.value_count)
+            types[static_cast<size_t>(number - 1)] = {records[i].type, records[i].len};
+    }
+    types.emplace_back(parsed.errno_number != 0, 0);
+    return types;
+}
+
+std::string doubled(std::string_view text) {
+    std::string out;
+    for (char c : text) out.append(c == '%' ? 2 : 1, c);
+    return out;
+}
+
 const GuardedWide &guarded_wide() {
     static const GuardedWide guarded;
     return guarded;
@@ -272,7 +301,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Arguments args;
     static Arg records[MAX_VARARG_COUNT];
     ParsedFormat parsed;
-    if (!parse_format(fmt.c_str(), records, parsed)) {
+    const bool parsed_ok = !parse_format(fmt.c_str(), records, parsed);
+    if (parsed_ok) {
         for (int number = 1; number <= parsed.value_count; ++number) {
             put_value(args, values, source, records, parsed.arg_count, number, guarded_wide());
         }
@@ -329,6 +359,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check(by_direct == by_general);
     }
     check(direct == general && by_general == cut);
+
+    // Framed printing: the format with literal text around it prints as the whole format with
+    // that text's "%" doubled, or refuses before it reads an argument; the text after it is
+    // chosen to continue the format's end where it can.
+    static const char *const tails[] = {"\n", "x}", "2d", "$s", "64d", "%s", "1$d"};
+    const std::string before = "-1:5%", after = tails[data[1] % 7];
+    std::vector<char> framed(length + 64), whole_framed(framed.size());
+    errno = saved_errno;
+    const int by_frame =
+        format_framed(framed.data(), framed.size(), before, fmt.c_str(), after, args);
+    if (by_frame != -1 && parsed_ok) {
+        const std::string joined = doubled(before) + fmt + doubled(after);
+        static Arg joined_records[MAX_VARARG_COUNT];
+        ParsedFormat joined_parsed;
+        // Served, the joined format must read the very arguments the format reads. Framed
+        // printing is not bound by the records that the texts' "%" would need.
+        const Failure failure = parse_format(joined.c_str(), joined_records, joined_parsed);
+        if (failure.check != CHECK_TABLE_FULL) {
+            check(!failure && reads(joined_records, joined_parsed) == reads(records, parsed));
+            errno = saved_errno;
+            check(format(Way::engine, whole_framed.data(), whole_framed.size(), joined.c_str(),
+                         args) == by_frame);
+            check(framed == whole_framed);
+        }
+    }
 
     // The wide entry point converts what the engine prints into its scratch.
     const size_t capacity = data[0] % 64 + 1;

@@ -303,18 +303,20 @@ Failure Parser::parse(const char *fmt) {
 }
 
 // Whether text after the format's end could change how its last conversion is read: the
-// parser looks past a "$" for one more character, past an "I" for "32" or "64", and past a
-// "p{" for the closing "}".
+// parser scans ahead for a positional number, past an "I" for "32" or "64", and past a "p{"
+// for the closing "}".
 bool Parser::end_reads_ahead(const char *fmt, const char *end) const {
-    const char *q = end;
-    if (q > fmt && q[-1] == '$') {
-        const char *digits_end = --q;
-        while (q > fmt && is_digit(q[-1])) --q;
-        if (q != digits_end) {
-            if (q > fmt && (q[-1] == '+' || q[-1] == '-')) --q;
-            while (q > fmt && is_space(q[-1])) --q;
-            if (q > fmt && (q[-1] == '%' || q[-1] == '*')) return true;
-        }
+    // After a "%" or "*" a positional number is scanned: white space, a sign, digits, "$" and
+    // one more character. A tail that such a scan could still be reading may be continued.
+    const char *p = end;
+    while (p > fmt && p[-1] != '%' && p[-1] != '*') --p;
+    if (p > fmt) {
+        while (is_space(*p)) ++p;
+        if (*p == '+' || *p == '-') ++p;
+        const char *digits = p;
+        while (is_digit(*p)) ++p;
+        if (p != digits && *p == '$') ++p;
+        if (p == end) return true;
     }
     if (end - fmt >= 2 && end[-2] == 'I' && (end[-1] == '3' || end[-1] == '6')) return true;
     if (parsed_.arg_count == 0) return false;

@@ -113,6 +113,7 @@ TEST(PrintfFramed, TextAroundIsLiteralAndAnUnfinishedFormatRefused) {
         {"", "%1$", ">", ""},
         {"", "% +2$", "x", ""},
         {"", "%*2$", "d", ""},
+        {"", "%.* ", "2$d", ""},
         {"", "%I3", "2d", ""},
         {"", "%p{i", "p}", ""},
     };
