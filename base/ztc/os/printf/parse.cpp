@@ -308,9 +308,12 @@ Failure Parser::parse(const char *fmt) {
 bool Parser::end_reads_ahead(const char *fmt, const char *end) const {
     // After a "%" or "*" a positional number is scanned: white space, a sign, digits, "$" and
     // one more character. A tail that such a scan could still be reading may be continued.
+    auto in_scan = [](char c) {
+        return is_space(c) || is_digit(c) || c == '+' || c == '-' || c == '$';
+    };
     const char *p = end;
-    while (p > fmt && p[-1] != '%' && p[-1] != '*') --p;
-    if (p > fmt) {
+    while (p > fmt && in_scan(p[-1])) --p;
+    if (p > fmt && (p[-1] == '%' || p[-1] == '*')) {
         while (is_space(*p)) ++p;
         if (*p == '+' || *p == '-') ++p;
         const char *digits = p;
