@@ -41,7 +41,8 @@ uint16_t zt_sock_addr_port(const zt_sock_addr *addr);
 
 /* "error": error_code_t as "[4]Out of memory". */
 int zt_printf_cb_error_code_t(const void *value, char *buf, size_t size);
-/* "ip": struct in_addr in dotted decimal. */
+/* "ip": struct in_addr in dotted decimal, from inet_ntop; a buffer too small for the whole
+ * text gets the empty text. */
 int zt_printf_cb_ip(const void *value, char *buf, size_t size);
 /* "sockaddr": a struct sockaddr. AF_INET is read as sockaddr_in and AF_INET6 as sockaddr_in6
  * (both as "zt_sock_addr"); any other family gives "Unhandled sa_family N" and only the family

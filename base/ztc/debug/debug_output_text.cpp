@@ -1,15 +1,17 @@
 // Text writer: one line per print, the output's header format around the caller's message.
 //
-// The header's values (thread name, time text, module and function names) must print as
-// they are, while the caller's message format is expanded over the whole line, so %n counts
-// from the line's start and a rejected message replaces the whole line. The header is
-// therefore rendered with a marker in the message's place, and the message is printed with
-// the rendered text before and after it as literal text. Where that cannot tell where the
-// message goes, the rendered text, its "%" doubled, becomes a second pass's format with the
-// message format where the marker stood. The standard format's header needs no marker.
+// The line is two passes: the header is formatted with the caller's message format as its
+// ninth value (so the output's conversion for it cuts or pads that format text), and the
+// result is the format of the caller's values; %n counts from the line's start and a
+// rejected message replaces the whole line. Two departures keep a line safe: a "%" that a
+// header value (thread name, time text, module, file or function) brings in prints as
+// itself, and a message the header shows twice is expanded once, as its arguments exist
+// once. Which header bytes came from where is found by rendering the header again with
+// changed values of equal length and comparing the renderings byte by byte.
 #include <errno.h>
 #include <string.h>
 
+#include <bitset>
 #include <string_view>
 
 #include "base/ztc/debug/debug_internal.hpp"
@@ -18,14 +20,9 @@
 #include "base/ztc/os/printf/writers.hpp"
 
 namespace {
-// Two markers of one length: where both renderings hold their own marker, the message
-// stood there, whatever the header's values contain.
-constexpr std::string_view kMarker = "\x1b\x01ztc-message\x02\x1b";
-constexpr std::string_view kOtherMarker = "\x1b\x03ztc-message\x04\x1b";
-static_assert(kMarker.size() == kOtherMarker.size());
-
-constexpr size_t kHeaderSize = DEBUG_BUFFER_SIZE + kMarker.size();
-constexpr size_t kLineFormatSize = 2 * DEBUG_BUFFER_SIZE;
+// The header's bytes that can reach a line: one that is longer drops the line.
+constexpr size_t kHeaderSize = DEBUG_BUFFER_SIZE;
+using HeaderBits = std::bitset<kHeaderSize>;
 
 const char *or_empty(const char *s) {
     return s != nullptr ? s : "";
@@ -87,64 +84,97 @@ bool is_standard_format(const debug_output_t *output) {
                   sizeof ztc::debug::kStderrFormat) == 0;
 }
 
+// The header's full length; the text is kept only when it is shorter than the buffer.
 int render_header(char (&buf)[kHeaderSize], const char *format, const HeaderValues &v,
-                  std::string_view marker) {
+                  const char *message) {
     return zt_snprintf(buf, sizeof buf, format, v.thread_num, v.time_text, v.module_name, v.level,
-                       v.file, v.function, v.line, v.thread_name, marker.data());
+                       v.file, v.function, v.line, v.thread_name, message);
 }
 
-// Builds the second pass's format into out; false when the line would not fit.
-class LineFormat {
-  public:
-    LineFormat(std::string_view header, const char *other, std::string_view message)
-        : header_(header), other_(other), message_(message) {}
+// Where the bytes of a kept header came from.
+struct HeaderLayout {
+    std::string_view text;
+    HeaderBits message;              // a rendering of the message format text
+    HeaderBits literal_percent;      // a "%" that a header value brought in
+    int renderings = 0;              // of the message format text
+    size_t first = 0, first_end = 0; // the first rendering
 
-    bool build(char (&out)[kLineFormatSize]) {
-        size_t markers = count_markers();
-        size_t plain = header_.size() - markers * kMarker.size();
-        if (plain + (markers ? message_.size() : 0) >= DEBUG_BUFFER_SIZE) return false;
-        size_t o = 0;
-        bool message_placed = false;
-        for (size_t i = 0; i < header_.size();) {
-            if (header_[i] == kMarker[0] && is_marker(i)) {
-                // A format naming the message twice gets it once: its arguments exist once.
-                if (!message_placed) {
-                    memcpy(out + o, message_.data(), message_.size());
-                    o += message_.size();
-                    message_placed = true;
-                }
-                i += kMarker.size();
-                continue;
-            }
-            if (header_[i] == '%') out[o++] = '%';
-            out[o++] = header_[i++];
+    bool only_literal_percents_outside_first() const {
+        for (size_t i = text.find('%'); i != std::string_view::npos; i = text.find('%', i + 1)) {
+            if ((i < first || i >= first_end) && !literal_percent[i]) return false;
         }
-        out[o] = '\0';
         return true;
     }
-
-  private:
-    bool is_marker(size_t i) const {
-        if (header_.compare(i, kMarker.size(), kMarker) != 0) return false;
-        return other_ == nullptr ||
-               std::string_view(other_ + i, kOtherMarker.size()) == kOtherMarker;
-    }
-    // Must visit the positions build() visits: past a real marker, but only one byte past a
-    // look-alike, which may overlap the real one that follows it.
-    size_t count_markers() const {
-        size_t n = 0;
-        for (size_t i = header_.find(kMarker); i != std::string_view::npos;) {
-            bool real = is_marker(i);
-            n += real;
-            i = header_.find(kMarker, i + (real ? kMarker.size() : 1));
-        }
-        return n;
-    }
-
-    std::string_view header_;
-    const char *other_; // the rendering with the other marker, when one was needed
-    std::string_view message_;
 };
+
+// Renders the header with a text of the message's length that differs from it in every
+// byte; the bytes that change are the message's. Each rendering is a prefix of the text, so
+// its first byte (\x01 or \x02, the rest being \x03 or \x04) marks where it starts. A kept
+// header shows no byte of the message beyond its buffer, so a longer message is stood for
+// by that much of it.
+[[gnu::noinline]] void find_message(HeaderLayout &layout, const char *format,
+                                    const HeaderValues &values, const char *message) {
+    char changed[kHeaderSize];
+    const size_t n = strnlen(message, sizeof changed - 1);
+    for (size_t i = 0; i < n; ++i) {
+        const char other = i == 0 ? '\x01' : '\x03';
+        changed[i] = message[i] == other ? static_cast<char>(other + 1) : other;
+    }
+    changed[n] = '\0';
+    char rendered[kHeaderSize];
+    // A message shown other than as text (a number, a pointer) is not looked for.
+    if (render_header(rendered, format, values, changed) != static_cast<int>(layout.text.size()))
+        return;
+    bool in_first = false;
+    for (size_t i = 0; i < layout.text.size(); ++i) {
+        if (layout.text[i] == rendered[i]) {
+            in_first = false;
+            continue;
+        }
+        layout.message[i] = true;
+        if (rendered[i] == '\x01' || rendered[i] == '\x02') {
+            in_first = ++layout.renderings == 1;
+            if (in_first) layout.first = i;
+        }
+        if (in_first) layout.first_end = i + 1;
+    }
+}
+
+bool has_percent(const char *text) {
+    return strchr(text, '%') != nullptr;
+}
+
+// Renders the header again with every "%" of the header values replaced: a "%" that
+// turns into something else came from a value. Rare, so its copies do not burden the
+// usual line's stack.
+[[gnu::noinline]] void find_value_percents(HeaderLayout &layout, const char *format,
+                                           const HeaderValues &values, const char *message) {
+    char copies[5][kHeaderSize];
+    size_t used = 0;
+    auto without_percent = [&](const char *text) -> const char * {
+        if (!has_percent(text)) return text;
+        char *copy = copies[used++];
+        // As with the message, a kept header shows no more of a value than this.
+        const size_t n = strnlen(text, kHeaderSize - 1);
+        for (size_t i = 0; i < n; ++i) copy[i] = text[i] == '%' ? '_' : text[i];
+        copy[n] = '\0';
+        return copy;
+    };
+    HeaderValues changed = values;
+    changed.thread_name = without_percent(values.thread_name);
+    changed.time_text = without_percent(values.time_text);
+    changed.module_name = without_percent(values.module_name);
+    changed.file = without_percent(values.file);
+    changed.function = without_percent(values.function);
+    char rendered[kHeaderSize];
+    const bool aligned =
+        render_header(rendered, format, changed, message) == static_cast<int>(layout.text.size());
+    for (size_t i = 0; i < layout.text.size(); ++i) {
+        // Unaligned renderings cannot tell: every "%" but the message's prints as itself.
+        if (layout.text[i] == '%')
+            layout.literal_percent[i] = aligned ? rendered[i] != '%' : !layout.message[i];
+    }
+}
 
 // Hands the formatted line (the engine's result len) to the output, cut to the buffer.
 void deliver_line(debug_output_t *output, const char (&text)[DEBUG_BUFFER_SIZE], int len) {
@@ -155,10 +185,20 @@ void deliver_line(debug_output_t *output, const char (&text)[DEBUG_BUFFER_SIZE],
                         text, n);
 }
 
-size_t count_occurrences(std::string_view text, std::string_view what) {
-    size_t n = 0;
-    for (size_t i = text.find(what); i != std::string_view::npos; i = text.find(what, i + 1)) ++n;
-    return n;
+// The second pass over a built format: the header with its values' "%" doubled and the
+// message's later renderings left out.
+[[gnu::noinline]] int print_built_line(char (&text)[DEBUG_BUFFER_SIZE], const HeaderLayout &layout,
+                                       int saved_errno, va_list ap) {
+    char line_format[2 * kHeaderSize];
+    size_t o = 0;
+    for (size_t i = 0; i < layout.text.size(); ++i) {
+        if (layout.message[i] && (i < layout.first || i >= layout.first_end)) continue;
+        if (layout.literal_percent[i]) line_format[o++] = '%';
+        line_format[o++] = layout.text[i];
+    }
+    line_format[o] = '\0';
+    errno = saved_errno;
+    return zt_vsprintf(text, sizeof text, line_format, ap);
 }
 } // namespace
 
@@ -176,7 +216,7 @@ extern "C" void debug_print_text(debug_output_t *output, int thread_num, const c
     char text[DEBUG_BUFFER_SIZE];
 
     // The standard line: its header goes straight into the line and the
-    // message is printed after it, where the marker would stand.
+    // message is printed after it.
     if (is_standard_format(output)) {
         ztc::printf_engine::Sink prefix{text, sizeof text};
         put_standard_prefix(prefix, values);
@@ -194,38 +234,37 @@ extern "C" void debug_print_text(debug_output_t *output, int thread_num, const c
 
     OutputFormat format(output);
     char header[kHeaderSize];
-    int header_len = render_header(header, format.text, values, kMarker);
+    const int header_len = render_header(header, format.text, values, message_format);
     if (header_len < 0 || static_cast<size_t>(header_len) >= sizeof header) return;
-    std::string_view rendered(header, static_cast<size_t>(header_len));
+    HeaderLayout layout;
+    layout.text = std::string_view(header, static_cast<size_t>(header_len));
+    find_message(layout, format.text, values, message_format);
+    if (has_percent(values.thread_name) || has_percent(values.time_text) ||
+        has_percent(values.module_name) || has_percent(values.file) ||
+        has_percent(values.function)) {
+        find_value_percents(layout, format.text, values, message_format);
+    }
 
-    // The usual line: the message stands once in the header. The line format
-    // would be the header, its "%" doubled, with the message format in the
-    // marker's place; the engine prints that without it being built.
-    const size_t marker = rendered.find(kMarker);
-    if (marker != std::string_view::npos &&
-        rendered.find(kMarker, marker + 1) == std::string_view::npos) {
-        if (rendered.size() - kMarker.size() + strlen(message_format) >= DEBUG_BUFFER_SIZE) return;
+    // The usual line: the header's text around the message is literal, so the engine prints
+    // it around the message format without the line's format being built.
+    if (layout.renderings <= 1 && layout.only_literal_percents_outside_first()) {
+        const std::string_view shown =
+            layout.text.substr(layout.first, layout.first_end - layout.first);
+        char cut[kHeaderSize];
+        const char *message = message_format;
+        if (shown.size() != strlen(message_format)) {
+            memcpy(cut, shown.data(), shown.size());
+            cut[shown.size()] = '\0';
+            message = cut;
+        }
         errno = saved_errno;
-        int len = ztc::printf_engine::vsprintf_framed(text, sizeof text, rendered.substr(0, marker),
-                                                      message_format,
-                                                      rendered.substr(marker + kMarker.size()), ap);
+        const int len = ztc::printf_engine::vsprintf_framed(
+            text, sizeof text, layout.text.substr(0, layout.first), message,
+            layout.text.substr(layout.first_end), ap);
         if (len != -1) {
             deliver_line(output, text, len);
             return;
         }
     }
-
-    // A value holding the marker's bytes is told apart by a second rendering.
-    char other[kHeaderSize];
-    const char *other_rendering = nullptr;
-    if (count_occurrences(rendered, kMarker) > 1) {
-        if (render_header(other, format.text, values, kOtherMarker) != header_len) return;
-        other_rendering = other;
-    }
-
-    char line_format[kLineFormatSize];
-    if (!LineFormat(rendered, other_rendering, message_format).build(line_format)) return;
-
-    errno = saved_errno;
-    deliver_line(output, text, zt_vsprintf(text, sizeof text, line_format, ap));
+    deliver_line(output, text, print_built_line(text, layout, saved_errno, ap));
 }

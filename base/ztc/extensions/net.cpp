@@ -27,6 +27,9 @@ int write_ipv6(const in6_addr &address, char *buf, size_t size) {
     return static_cast<int>(total);
 }
 
+// Eight groups of four digits and seven colons.
+constexpr int kIpv6TextLength = 8 * 4 + 7;
+
 int write_address(const zt_sock_addr *addr, char *buf, size_t size) {
     switch (zt_sock_addr_family(addr)) {
     case AF_INET: {
@@ -51,10 +54,17 @@ extern "C" {
 
 int zt_printf_cb_ip(const void *value, char *buf, size_t size) {
     if (!value) return ztc::write_null_value(buf, size);
-    // inet_ntop refuses a short buffer outright; render whole, then cut like every formatter.
+    // inet_ntop gives no text into a buffer too small for the whole address, so such a buffer
+    // gets the empty text; the result is still the complete text's length.
     char text[INET_ADDRSTRLEN];
     if (!inet_ntop(AF_INET, value, text, sizeof text)) text[0] = '\0';
-    return snprintf(buf, size, "%s", text);
+    const size_t length = strlen(text);
+    if (length < size) {
+        memcpy(buf, text, length + 1);
+    } else if (size != 0) {
+        buf[0] = '\0';
+    }
+    return static_cast<int>(length);
 }
 
 int zt_printf_cb_zt_sock_addr_ip(const void *value, char *buf, size_t size) {
@@ -71,8 +81,11 @@ int zt_printf_cb_zt_sock_addr(const void *value, char *buf, size_t size) {
     const zt_sock_addr *addr = as_record(value);
     if (!addr) return snprintf(buf, size, "NULL");
     if (!zt_sock_addr_valid(addr)) return snprintf(buf, size, "INVALID");
-    const int n = write_address(addr, buf, size);
+    int n = write_address(addr, buf, size);
     if (n < 0) return n;
+    // A cut IPv6 address counts only the groups begun; the endpoint's result is the length of
+    // its complete text at every size.
+    if (zt_sock_addr_family(addr) == AF_INET6) n = kIpv6TextLength;
     const uint16_t port = zt_sock_addr_port(addr);
     if (port == 0) return n;
     const auto at = static_cast<size_t>(n);

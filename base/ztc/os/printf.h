@@ -61,6 +61,12 @@ error_code_t zt_printf_register(const char *name, zt_printf_cb cb);
 
 int zt_vsprintf(char *buf, size_t size, const char *fmt, va_list ap);
 int zt_snprintf(char *buf, size_t size, const char *fmt, ...);
+/* Formats into a wide buffer of `capacity` characters through a UTF-8 scratch of 4 bytes per
+ * character. Returns the characters written (a terminator follows when fewer than `capacity`),
+ * or -1 for a null buffer, a capacity of 0, or a text that does not convert into `capacity`
+ * characters. The scratch is taken from the caller's stack up to 16 KiB (a capacity of 4096)
+ * and from the heap above that; when the heap has no room the call returns -1 and leaves `buf`
+ * untouched. */
 ssize_t zt_vswprintf(wchar_t *buf, size_t capacity, const char *fmt, va_list ap);
 ssize_t zt_swprintf(wchar_t *buf, size_t capacity, const char *fmt, ...);
 

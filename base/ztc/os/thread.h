@@ -38,6 +38,10 @@ extern int zt_thread_count;
 
 uint64_t zt_thread_self(void);
 bool zt_thread_is_foreign(void);
+/* Exit-hook registration, for the threading type in use (ERROR_UNKNOWN for another type).
+ * Results: ERROR_SUCCESS; ERROR_OUT_OF_MEMORY when no hook record could be allocated;
+ * ERROR_INVALID_ARGUMENT for a null function (nothing is registered or reported), and under
+ * the prefork and demand types for a thread outside the thread table. */
 error_code_t zt_thread_atexit(zt_thread_hook_fn fn, void *data);
 error_code_t zt_thread_raw_atexit(zt_thread_hook_fn fn, void *data);
 error_code_t zt_thread_prefork_atexit(zt_thread_hook_fn fn, void *data);

@@ -1,4 +1,6 @@
 // The engine's entry points into a wide buffer.
+#include <alloca.h>
+
 #include <cstdlib>
 
 #include "base/ztc/os/path.h"
@@ -6,7 +8,7 @@
 
 namespace {
 
-// Wide targets up to this many bytes of UTF-8 format on the stack.
+// Wide targets whose UTF-8 scratch needs up to this many bytes take it from the stack.
 constexpr size_t STACK_SCRATCH_BYTES = 16384;
 
 ssize_t utf8_to_wide(wchar_t *buf, size_t capacity, const char *text) {
@@ -22,7 +24,8 @@ extern "C" ssize_t zt_vswprintf(wchar_t *buf, size_t capacity, const char *fmt, 
     if (capacity > (SIZE_MAX / 4)) capacity = SIZE_MAX / 4;
     const size_t scratch_size = 4 * capacity;
     if (scratch_size <= STACK_SCRATCH_BYTES) {
-        char scratch[STACK_SCRATCH_BYTES];
+        // Only the stack the call needs: a small call stays safe on a small thread stack.
+        char *scratch = static_cast<char *>(alloca(scratch_size));
         zt_vsprintf(scratch, scratch_size, fmt, ap);
         return utf8_to_wide(buf, capacity, scratch);
     }

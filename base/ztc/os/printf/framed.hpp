@@ -15,7 +15,9 @@ namespace ztc::printf_engine {
 // doubled, without building that format or meeting its limit on records.
 // `before` may stand at the start of buf already; it is then not copied.
 // Returns -1 when fmt ends inside a conversion (it would run on into
-// `after`); buf may then hold part of an output, and `ap` has not been read.
+// `after`) or where `after` could change how its last conversion is read (a
+// positional "$", "I3", an open "p{"); buf may then hold part of an output,
+// and `ap` has not been read.
 int vsprintf_framed(char *buf, size_t size, std::string_view before, const char *fmt,
                     std::string_view after, va_list ap);
 

@@ -123,7 +123,9 @@ struct ParsedFormat {
     // Every conversion reads one plain value in order and has its own writer:
     // no `*`, positional number, count, errno, wide or extension conversion.
     bool simple = false;
-    bool unfinished = false; // the format ends inside a conversion
+    // The format ends inside a conversion, or where text after it could change how its last
+    // conversion is read.
+    bool unfinished = false;
 };
 
 // Parses `fmt` into `args` (MAX_VARARG_COUNT records) and numbers the records.

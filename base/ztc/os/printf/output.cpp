@@ -35,15 +35,41 @@ int print_piece(char *dst, size_t space, const char *cs, const Stars &stars, T v
     return snprintf(dst, space, cs, value);
 }
 
-// Turns one wide text into UTF-8 in the depth's shared buffer.
-const char *wide_to_utf8(MbsSlot &mbs, const wchar_t *text) {
+// Turns one wide text into UTF-8 in the depth's shared buffer. With a limit, the text is
+// read only until its UTF-8 form reaches that many bytes: a precision bounds what a
+// conversion reads, so a wide array needs no terminator within it.
+const char *wide_to_utf8(MbsSlot &mbs, const wchar_t *text, size_t limit = SIZE_MAX) {
     const int space = MBSBUFFER_TEXT_SIZE - 1 - mbs.fill;
     if (space <= 0) return "mbsbuffer_exceeded";
     char *start = mbs.text + mbs.fill;
-    const size_t written = zt_wcs_to_utf8(start, text, static_cast<size_t>(space));
-    if (written != ZT_UTF_ERROR) mbs.fill += static_cast<int32_t>(written);
+    if (limit == SIZE_MAX) {
+        const size_t written = zt_wcs_to_utf8(start, text, static_cast<size_t>(space));
+        if (written != ZT_UTF_ERROR) mbs.fill += static_cast<int32_t>(written);
+    } else {
+        char *end = start + space, *d = start;
+        bool converted = true;
+        for (const wchar_t *s = text; static_cast<size_t>(d - start) < limit && *s != L'\0'; ++s) {
+            const wchar_t *one = s;
+            if (zt_utf32_to_utf8(&one, s + 1, &d, end, ZT_UTF_LENIENT) != ZT_UTF_OK) {
+                converted = false;
+                break;
+            }
+        }
+        if (converted) mbs.fill += static_cast<int32_t>(d - start);
+    }
     mbs.text[mbs.fill++] = '\0';
     return start;
+}
+
+// The precision written in a rebuilt conversion text: -1 for none, -2 for a `*`.
+long long written_precision(const char *cs) {
+    const char *p = strchr(cs, '.');
+    if (p == nullptr) return -1;
+    if (*++p == '*') return -2;
+    long long precision = 0;
+    for (; *p >= '0' && *p <= '9' && precision < INT_MAX; ++p)
+        precision = precision * 10 + (*p - '0');
+    return precision;
 }
 
 // "[n]" and the system's message for n.
@@ -67,6 +93,8 @@ class Renderer {
 
   private:
     Failure fetch(va_list ap);
+    size_t wide_limit(int number) const;
+    void convert_wide_values();
     Value read_value(const Arg &arg, va_list ap);
     Failure print_records();
     Failure print(const Arg &arg, const Stars &stars);
@@ -83,6 +111,12 @@ class Renderer {
     const ParsedFormat &parsed_;
     MbsSlot &mbs_;
     Value values_[MAX_VARARG_COUNT];
+    struct WideValue {
+        uint8_t number;
+        bool character; // %lc: one character, made a text
+    };
+    WideValue wide_values_[MAX_VARARG_COUNT];
+    int wide_count_ = 0;
     char errno_text_[ERRNO_TEXT_SIZE];
 };
 
@@ -101,19 +135,10 @@ Value Renderer::read_value(const Arg &arg, va_list ap) {
         }
         break;
     case ZT_PRINTF_TYPE_CHAR:
-        if (arg.len == ZT_PRINTF_LEN_L) {
-            const wchar_t one[2] = {static_cast<wchar_t>(va_arg(ap, int)), L'\0'};
-            value.pointer = wide_to_utf8(mbs_, one);
-        } else {
-            value.integer = va_arg(ap, int);
-        }
+        value.integer = va_arg(ap, int); // a wide one is converted once all are read
         break;
     case ZT_PRINTF_TYPE_STRING:
         value.pointer = va_arg(ap, const void *);
-        if (arg.len == ZT_PRINTF_LEN_L) {
-            const auto *text = static_cast<const wchar_t *>(value.pointer);
-            value.pointer = wide_to_utf8(mbs_, text != nullptr ? text : L"(null)");
-        }
         break;
     case ZT_PRINTF_TYPE_POINTER:
     case ZT_PRINTF_TYPE_COUNT:
@@ -150,8 +175,46 @@ Failure Renderer::fetch(va_list ap) {
         }
         if (first == nullptr) return {CHECK_MISSING_VARARG, k};
         values_[k - 1] = read_value(*first, ap);
+        if (is_wide(*first))
+            wide_values_[wide_count_++] = {static_cast<uint8_t>(k),
+                                           first->type == ZT_PRINTF_TYPE_CHAR};
     }
+    convert_wide_values();
     return {};
+}
+
+// The most bytes of a wide text that its conversions print; SIZE_MAX where one prints all.
+size_t Renderer::wide_limit(int number) const {
+    long long limit = -1;
+    for (int i = 0; i < parsed_.arg_count; ++i) {
+        const Arg &arg = args_[i];
+        if (arg.vararg_number != number) continue;
+        long long precision = written_precision(arg.cs);
+        if (precision == -2) {
+            // The `*` record stands just before its conversion; a negative value is none.
+            const int star = static_cast<int>(values_[args_[i - 1].vararg_number - 1].integer);
+            precision = star < 0 ? -1 : star;
+        }
+        if (precision < 0) return SIZE_MAX;
+        if (precision > limit) limit = precision;
+    }
+    return limit < 0 ? SIZE_MAX : static_cast<size_t>(limit);
+}
+
+// Wide values become UTF-8 texts in number order, after every `*` value is known.
+void Renderer::convert_wide_values() {
+    for (int w = 0; w < wide_count_; ++w) {
+        const WideValue wide = wide_values_[w];
+        Value &value = values_[wide.number - 1];
+        if (wide.character) {
+            const wchar_t one[2] = {static_cast<wchar_t>(value.integer), L'\0'};
+            value.pointer = wide_to_utf8(mbs_, one);
+            continue;
+        }
+        const auto *text = static_cast<const wchar_t *>(value.pointer);
+        value.pointer = text != nullptr ? wide_to_utf8(mbs_, text, wide_limit(wide.number))
+                                        : wide_to_utf8(mbs_, L"(null)");
+    }
 }
 
 Failure Renderer::add(int piece) {

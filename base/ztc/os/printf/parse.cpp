@@ -96,6 +96,7 @@ class Parser {
     void extension(const char *&p);
     Failure count_unnumbered();
     bool all_simple() const;
+    bool end_reads_ahead(const char *fmt, const char *end) const;
 
     Arg *args_;
     ParsedFormat &parsed_;
@@ -297,8 +298,34 @@ Failure Parser::parse(const char *fmt) {
     }
     // An unfinished specification is dropped: its characters stay literal text.
     parsed_.format_end = p;
-    parsed_.unfinished = state_ != State::text;
+    parsed_.unfinished = state_ != State::text || end_reads_ahead(fmt, p);
     return {};
+}
+
+// Whether text after the format's end could change how its last conversion is read: the
+// parser scans ahead for a positional number, past an "I" for "32" or "64", and past a "p{"
+// for the closing "}".
+bool Parser::end_reads_ahead(const char *fmt, const char *end) const {
+    // After a "%" or "*" a positional number is scanned: white space, a sign, digits, "$" and
+    // one more character. A tail that such a scan could still be reading may be continued.
+    auto in_scan = [](char c) {
+        return is_space(c) || is_digit(c) || c == '+' || c == '-' || c == '$';
+    };
+    const char *p = end;
+    while (p > fmt && in_scan(p[-1])) --p;
+    if (p > fmt && (p[-1] == '%' || p[-1] == '*')) {
+        while (is_space(*p)) ++p;
+        if (*p == '+' || *p == '-') ++p;
+        const char *digits = p;
+        while (is_digit(*p)) ++p;
+        if (p != digits && *p == '$') ++p;
+        if (p == end) return true;
+    }
+    if (end - fmt >= 2 && end[-2] == 'I' && (end[-1] == '3' || end[-1] == '6')) return true;
+    if (parsed_.arg_count == 0) return false;
+    const Arg &last = args_[parsed_.arg_count - 1];
+    return last.type == ZT_PRINTF_TYPE_POINTER && last.ext == nullptr && *last.fmt_end == '{' &&
+           strpbrk(last.fmt_end + 1, "}%") == nullptr;
 }
 
 bool Parser::all_simple() const {

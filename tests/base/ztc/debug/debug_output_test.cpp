@@ -7,6 +7,7 @@
 #include <thread>
 #include <tuple>
 
+#include "base/ztc/os/printf.h"
 #include "tests/base/ztc/debug/binary_record_decoder.h"
 #include "tests/base/ztc/debug/debug_test_support.h"
 
@@ -83,6 +84,47 @@ TEST(TextWriter, MessageFormatActsOnTheWholeLine) {
     EXPECT_EQ(text_line(&out, "", "t", 0, "fn", long_format.c_str()), "");
     // A name ending like the start of the engine's placeholder must not hide the overflow.
     EXPECT_EQ(text_line(&out, "\x1b\x01ztc-message\x02", "t", 0, "fn", long_format.c_str()), "");
+}
+
+// A custom format's message conversion acts on the message format text: the header is
+// formatted with that text as its ninth value, and the result is the format of the caller's
+// values. Where a header value brings in a "%", it prints as itself.
+TEST(TextWriter, CustomFormatsFollowTheTwoPassModel) {
+    const std::string head = "%02d:%s %s%d %.0s%s:%d:%s";
+    struct Case {
+        std::string format;
+        const char *name, *message;
+    };
+    const Case cases[] = {
+        {head + "<%.4s>\n", "w", "v=%d %s"},
+        {head + "<%.3s-x>\n", "w", "a%-d"}, // cut inside a conversion that the rest continues
+        {head + "<%.3s>\n", "w", "%1$d"},   // cut where the rest makes the number positional
+        {head + "<%.7s>\n", "w", "v=%d %s"},
+        {head + "[%20s]\n", "w", "v=%d %s"},
+        {head + "[%-20s]\n", "w", "v=%d %s"},
+        {head + "[%-12.6s]\n", "w", "v=%d %s"},
+        {head + "[%.0s]\n", "w", "v=%d %s"},
+        {head + "%s 100%%%%\n", "w", "v=%d %s"},
+        {"%1$d %9$.2s|%8$s\n", "w", "%d"},
+        {head + "<%.4s>\n", "5%s", "v=%d %s"},
+        {head + "[%-20s]\n", "%n%%", "%d%%"},
+    };
+    Sink sink;
+    debug_output_t out = make_output(DEBUG_OUTPUT_TEXT, 1, &sink);
+    for (const Case &c : cases) {
+        ASSERT_LT(c.format.size(), sizeof out.u.text.format);
+        strcpy(out.u.text.format, c.format.c_str());
+        // The names take no width, so doubling their "%" prints them as themselves.
+        std::string name;
+        for (const char *p = c.name; *p; ++p) name.append(*p == '%' ? 2 : 1, *p);
+        char header[1024], line[1024];
+        zt_snprintf(header, sizeof header, c.format.c_str(), 7, "t", "GENERIC", 2, "src/file", "fn",
+                    31, name.c_str(), c.message);
+        zt_snprintf(line, sizeof line, header, 5, "abc");
+        const std::string got = text_line(&out, c.name, "t", 0, "fn", c.message, 5, "abc");
+        EXPECT_EQ(got, line) << c.format;
+        EXPECT_EQ(got.find('\x1b'), std::string::npos) << c.format;
+    }
 }
 
 // Short writes get the rest; a refusal drops the rest of that line only.

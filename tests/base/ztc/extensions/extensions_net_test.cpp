@@ -43,11 +43,15 @@ void expect_endpoint(const endpoint_case &c, const T &system) {
         zt_sock_addr_from_sockaddr_in(&addr, exact.get());
     else
         zt_sock_addr_from_sockaddr_in6(&addr, exact.get());
-    // A cut IPv6 text counts only the groups begun (see Ipv6TextStopsWhereTheSpaceRunsOut).
-    const auto rule = v4 ? result_rule::full_length : result_rule::unchecked;
-    expect_text("sockaddr", zt_printf_cb_sockaddr, exact.get(), c.full, rule);
-    expect_text("zt_sock_addr", zt_printf_cb_zt_sock_addr, &addr, c.full, rule);
-    expect_text("zt_sock_addr:ip", zt_printf_cb_zt_sock_addr_ip, &addr, c.ip, rule);
+    expect_text("sockaddr", zt_printf_cb_sockaddr, exact.get(), c.full);
+    expect_text("zt_sock_addr", zt_printf_cb_zt_sock_addr, &addr, c.full);
+    // The complete text's length at size 0 too, where nothing is written.
+    EXPECT_EQ(call_guarded(zt_printf_cb_sockaddr, exact.get(), 0).result, int(strlen(c.full)));
+    EXPECT_EQ(call_guarded(zt_printf_cb_zt_sock_addr, &addr, 0).result, int(strlen(c.full)));
+    // A cut IPv6 address alone counts only the groups begun (see
+    // Ipv6TextStopsWhereTheSpaceRunsOut).
+    expect_text("zt_sock_addr:ip", zt_printf_cb_zt_sock_addr_ip, &addr, c.ip,
+                v4 ? result_rule::full_length : result_rule::unchecked);
     expect_text("zt_sock_addr:port", zt_printf_cb_zt_sock_addr_port, &addr, std::to_string(c.port));
 }
 
@@ -77,6 +81,20 @@ TEST(SockAddr, EndpointsFromSystemAddresses) {
     }
 }
 
+// inet_ntop gives no text into a buffer too small for the whole address: the empty text, and
+// the complete text's length.
+TEST(SockAddr, IpTextIsWholeOrEmpty) {
+    const unsigned char address[4] = {192, 168, 1, 10};
+    const std::string full = "192.168.1.10";
+    EXPECT_EQ(by_name("ip", address), full);
+    for (size_t size = 0; size <= full.size() + 1; ++size) {
+        const auto out = call_guarded(zt_printf_cb_ip, address, size);
+        EXPECT_EQ(out.text, size > full.size() ? full : "") << size;
+        EXPECT_TRUE(out.fenced && out.terminated) << size;
+        EXPECT_EQ(out.result, static_cast<int>(full.size())) << size;
+    }
+}
+
 TEST(SockAddr, NoAddressInOtherFamilies) {
     zt_sock_addr family1;
     zt_sock_addr_init(&family1);
@@ -91,8 +109,8 @@ TEST(SockAddr, NoAddressInOtherFamilies) {
                     "Unhandled sa_family " + std::to_string(family));
     }
     expect_text("zt_sock_addr", zt_printf_cb_zt_sock_addr, nullptr, "NULL");
-    for (zt_printf_cb cb :
-         {zt_printf_cb_zt_sock_addr_ip, zt_printf_cb_zt_sock_addr_port, zt_printf_cb_sockaddr})
+    for (zt_printf_cb cb : {zt_printf_cb_ip, zt_printf_cb_zt_sock_addr_ip,
+                            zt_printf_cb_zt_sock_addr_port, zt_printf_cb_sockaddr})
         EXPECT_EQ(full_text(cb, nullptr), "(null)");
 }
 

@@ -91,7 +91,6 @@ struct formatter_cases {
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "numbers below are little-endian");
 
 const formatter_cases value_cases[] = {
-    {"ip", zt_printf_cb_ip, {{{10, 0, 0, 255}, "10.0.0.255"}, {{0, 0, 0, 0}, "0.0.0.0"}}},
     {"mac_address",
      zt_printf_cb_mac_address,
      {{{0x00, 0x1A, 0x2B, 0x0C, 0x0D, 0xEF}, "00:1A:2B:0C:0D:EF"}}},

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "base/ztc/os/printf.h"
 
@@ -150,6 +151,22 @@ TEST(PrintfAllocation, ThreadEndReleasesItsMemory) {
     }).join();
     EXPECT_EQ(remembered_count, 3);
     EXPECT_EQ(remembered_freed, remembered_count);
+}
+
+// Above 16 KiB the wide entry point's scratch comes from the heap; without it the call fails.
+TEST(PrintfAllocation, WideScratchFromAnEmptyHeapFails) {
+    SKIP_WITHOUT_INTERPOSER();
+    std::thread([] {
+        std::vector<wchar_t> out(5000, L'#');
+        char warm[8];
+        zt_snprintf(warm, sizeof warm, "%d", 1); // the thread's engine memory, from the heap
+        serve_before_refusal = 0;
+        refusals = 1;
+        EXPECT_EQ(zt_swprintf(out.data(), out.size(), "%d", 7), -1);
+        EXPECT_EQ(refusals, 0);
+        EXPECT_EQ(out[0], L'#');
+        EXPECT_EQ(zt_swprintf(out.data(), out.size(), "%d", 7), 1);
+    }).join();
 }
 
 TEST(PrintfAllocationDeathTest, LostMemoryIsReportedThenAborts) {

@@ -1,6 +1,8 @@
 // Output, error texts and truncation of the formatting engine, each case run
 // at every buffer size into a guarded buffer.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <string>
 #include <tuple>
 #include <vector>
+#include <cwchar>
 
 #include "base/ztc/os/printf.h"
 
@@ -211,6 +214,48 @@ TEST_F(PrintfFormat, WideTargetConvertsOrRefuses) {
     EXPECT_EQ(zt_swprintf(out, 1, "%s", "\xf0\x9f\x98\x80"), -1);
     EXPECT_EQ(zt_swprintf(out, 128, "%--d", 1), 81);
     EXPECT_EQ(std::wstring(out).substr(0, 10), L"error:286:");
+}
+
+// Wide characters placed so that the last one ends where an unreadable page begins.
+class WideAtGuardPage {
+  public:
+    explicit WideAtGuardPage(const std::wstring &text) {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        memory_ =
+            mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory_ == MAP_FAILED) return;
+        mprotect(static_cast<char *>(memory_) + page, page, PROT_NONE);
+        size_ = 2 * page;
+        auto *end = reinterpret_cast<wchar_t *>(static_cast<char *>(memory_) + page);
+        text_ = end - text.size();
+        wmemcpy(text_, text.data(), text.size());
+    }
+    ~WideAtGuardPage() {
+        if (size_ != 0) munmap(memory_, size_);
+    }
+    const wchar_t *text() const { return text_; }
+
+  private:
+    void *memory_ = nullptr;
+    size_t size_ = 0;
+    wchar_t *text_ = nullptr;
+};
+
+// A precision bounds what a wide conversion reads: the array needs no terminator.
+TEST_F(PrintfFormat, PrecisionBoundsTheWideTextRead) {
+    WideAtGuardPage wide(L"ab\u00e9\u263a"); // 1 + 1 + 2 + 3 bytes, no terminator
+    ASSERT_NE(wide.text(), nullptr);
+    static const wchar_t *w; // the cases' calls take no captures
+    w = wide.text();
+    const Case cases[] = {
+        CASE("ab\xc3\xa9\xe2\x98\xba|", "%.7ls|", w),
+        CASE("ab\xc3\xa9\xe2|", "%.5ls|", w),
+        CASE("  ab|a", "%4.2ls|%.1ls", w, w),
+        CASE("ab\xc3\xa9|", "%.*ls|", 4, w),
+        CASE("ab\xc3\xa9\xe2\x98\xba ab", "%1$.*2$ls %1$.2ls", w, 7),
+        CASE("|", "%.0ls|", w),
+    };
+    for (const Case &c : cases) expect_at_every_size(c);
 }
 
 TEST(PrintfRegistry, RefusesBadRegistrationsAndKeepsTheFirst) {

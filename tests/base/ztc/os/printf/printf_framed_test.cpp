@@ -93,7 +93,7 @@ TEST(PrintfFramed, TextAlreadyAtTheBufferStartIsKept) {
 }
 
 // A "%" in the texts around is text, however many; only a format running
-// into the text after it is refused.
+// into the text after it, or read otherwise with that text, is refused.
 TEST(PrintfFramed, TextAroundIsLiteralAndAnUnfinishedFormatRefused) {
     char warm[8];
     zt_snprintf(warm, sizeof warm, "%d", 1); // the thread's later calls take the direct output
@@ -109,6 +109,13 @@ TEST(PrintfFramed, TextAroundIsLiteralAndAnUnfinishedFormatRefused) {
         {percents, "%d|%s", "", percents + "1|%"},
         {"", "rate %", "\n", ""},
         {"", "%-", "x", ""},
+        // Ends that the text after them would continue.
+        {"", "%1$", ">", ""},
+        {"", "% +2$", "x", ""},
+        {"", "%*2$", "d", ""},
+        {"", "%.* ", "2$d", ""},
+        {"", "%I3", "2d", ""},
+        {"", "%p{i", "p}", ""},
     };
     for (const auto &c : cases) {
         char buf[1024];
