@@ -170,8 +170,10 @@ inline constexpr std::array<char, 200> digit_pairs = [] {
 }();
 
 // Writes the decimal digits of value so that they end just before `end`
-// (at most 20 of them); returns where they start.
-inline char *decimal_digits(char *end, unsigned long long value) {
+// (at most 20 of them); returns where they start. Unsigned is 32 or 64 bits:
+// a 32-bit value divides by 100 with a shorter multiplication.
+template <class Unsigned>
+inline char *decimal_digits_of(char *end, Unsigned value) {
     while (value >= 100) {
         const size_t pair = static_cast<size_t>(value % 100) * 2;
         value /= 100;
@@ -185,6 +187,10 @@ inline char *decimal_digits(char *end, unsigned long long value) {
         *--end = static_cast<char>('0' + value);
     }
     return end;
+}
+
+inline char *decimal_digits(char *end, unsigned long long value) {
+    return decimal_digits_of(end, value);
 }
 
 inline constexpr const char *LOWER_DIGITS = "0123456789abcdef";
@@ -223,18 +229,26 @@ inline size_t decimal_length(unsigned long long value) {
 // A decimal with its sign and no padding. The digits go straight to their
 // place where they fit: made in a scratch buffer and copied, they would be
 // read back by wider loads than wrote them, which stalls the processor.
-inline void put_decimal(Sink &out, unsigned long long magnitude, bool negative) {
+template <class Unsigned>
+inline void put_decimal_of(Sink &out, Unsigned magnitude, bool negative) {
     const size_t length = decimal_length(magnitude) + (negative ? 1 : 0);
     if (char *at = out.claim(length)) {
-        decimal_digits(at + length, magnitude);
+        decimal_digits_of(at + length, magnitude);
         if (negative) at[0] = '-';
         return;
     }
     char buffer[24];
     char *const end = buffer + sizeof buffer;
-    char *digits = decimal_digits(end, magnitude);
+    char *digits = decimal_digits_of(end, magnitude);
     if (negative) *--digits = '-';
     out.put(digits, static_cast<size_t>(end - digits));
+}
+
+inline void put_decimal(Sink &out, unsigned long long magnitude, bool negative) {
+    put_decimal_of(out, magnitude, negative);
+}
+inline void put_decimal32(Sink &out, uint32_t magnitude, bool negative) {
+    put_decimal_of(out, magnitude, negative);
 }
 
 // d i o u x X: `value` as read from the list, cut to the length code `len`.
