@@ -62,9 +62,8 @@ Piece bare_piece(char letter) {
 
 } // namespace
 
-bool read_decorated_spec(const char *p, Spec &spec) {
-    spec.start = p++;
-    const char *const first = p;
+bool read_decorated_spec(const char *start, const char *body, Spec &spec) {
+    const char *p = body + 1;
     uint8_t flags = 0;
     while (const uint8_t bit = flag_bits[static_cast<unsigned char>(*p)]) {
         if (flags & bit) return false;
@@ -80,21 +79,20 @@ bool read_decorated_spec(const char *p, Spec &spec) {
     }
     const int len = read_length(p);
     const unsigned char letter = static_cast<unsigned char>(*p++);
-    if (p - first > MAX_DIRECT_SPEC_CHARS || (served_lengths[letter] & length_bit(len)) == 0)
+    if (p - (start + 1) > MAX_DIRECT_SPEC_CHARS || (served_lengths[letter] & length_bit(len)) == 0)
         return false;
     spec.kind = DECORATED;
-    spec.size = static_cast<uint8_t>(p - spec.start);
+    spec.size = static_cast<uint8_t>(p - start);
     spec.letter = letter;
+    spec.len = static_cast<uint8_t>(len);
     spec.flags = flags;
-    spec.len = static_cast<uint32_t>(len);
     spec.width = width;
     spec.precision = precision;
     return true;
 }
 
-bool print_decorated(Sink &out, const Spec &spec, va_list ap) {
+bool print_decorated(Sink &out, const Spec &spec, Value v) {
     const Piece piece = piece_of(spec);
-    const int len = static_cast<int>(spec.len);
     switch (spec.letter) {
     case 'd':
     case 'i':
@@ -102,18 +100,79 @@ bool print_decorated(Sink &out, const Spec &spec, va_list ap) {
     case 'u':
     case 'x':
     case 'X':
-        write_integer(out, piece, reads_64_bits(len) ? va_arg(ap, long long) : va_arg(ap, int),
-                      len);
+        write_integer(out, piece, v.integer, spec.len);
         return true;
     case 's':
-        write_text(out, piece, va_arg(ap, const char *));
+        write_text(out, piece, v.text);
         return true;
     case 'c':
-        write_char(out, piece, va_arg(ap, int));
+        write_char(out, piece, static_cast<int>(v.integer));
         return true;
     default: // e E f g G
-        return write_real(out, piece, va_arg(ap, double));
+        return write_real(out, piece, v.real);
     }
+}
+
+namespace {
+
+// The values of a format with positional numbers, by number.
+struct Numbering {
+    int values;
+    // Positional number - 1 -> the first conversion that reads it.
+    uint8_t first[MAX_DIRECT_SPECS];
+};
+
+// Every conversion but "%%" has a number, every number up to the highest is
+// used, and the conversions that share one read it alike (the same type and
+// length). Anything else the general path reports, and is left to it.
+bool number_values(const Specs &specs, Numbering &numbering) {
+    int highest = 0;
+    for (int i = 0; i < specs.count; ++i) {
+        const Spec &spec = specs.spec[i];
+        if (spec.arg == 0) {
+            // "%%" takes no number; any other conversion without one is mixed in.
+            if (spec.kind != PERCENT) return false;
+            continue;
+        }
+        // "%1$%" is a numbered conversion that takes no value.
+        if (spec.kind == PERCENT) return false;
+        if (spec.arg > highest) {
+            for (int n = highest; n < spec.arg; ++n) numbering.first[n] = 0xff;
+            highest = spec.arg;
+        }
+        uint8_t &first = numbering.first[spec.arg - 1];
+        if (first == 0xff) {
+            first = static_cast<uint8_t>(i);
+            continue;
+        }
+        const Spec &earlier = specs.spec[first];
+        if (earlier.len != spec.len || general_type(earlier.letter) != general_type(spec.letter))
+            return false;
+    }
+    for (int n = 0; n < highest; ++n) {
+        if (numbering.first[n] == 0xff) return false; // a number no conversion reads
+    }
+    numbering.values = highest;
+    return true;
+}
+
+} // namespace
+
+int print_numbered(char *buf, size_t size, const char *fmt, const Frame *frame, va_list ap) {
+    Specs specs;
+    Numbering numbering;
+    if (read_format<true>(fmt, specs) != Read::done || !number_values(specs, numbering))
+        return GIVE_UP;
+    Value values[MAX_DIRECT_SPECS];
+    ListValues list{ap};
+    for (int n = 0; n < numbering.values; ++n)
+        values[n] = list.value(specs.spec[numbering.first[n]]);
+
+    Sink out{buf, size};
+    if (frame != nullptr) put_frame_text(out, frame->before);
+    NumberedValues numbered{values};
+    if (!print_specs(out, fmt, specs, numbered)) return GIVE_UP;
+    return finish(out, frame);
 }
 
 void print_bare_octal(Sink &out, unsigned long long value) {

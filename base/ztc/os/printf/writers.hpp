@@ -104,7 +104,8 @@ struct Sink {
     // Room for the next n bytes of the output, counted, where all of them fit;
     // else null and nothing counted.
     char *claim(size_t n) {
-        if (count >= size || size - count < n) return nullptr;
+        if (count >= size || size - count < n) [[unlikely]]
+            return nullptr;
         char *at = buf + count;
         count += n;
         return at;
@@ -232,7 +233,7 @@ inline size_t decimal_length(unsigned long long value) {
 template <class Unsigned>
 inline void put_decimal_of(Sink &out, Unsigned magnitude, bool negative) {
     const size_t length = decimal_length(magnitude) + (negative ? 1 : 0);
-    if (char *at = out.claim(length)) {
+    if (char *at = out.claim(length)) [[likely]] {
         decimal_digits_of(at + length, magnitude);
         if (negative) at[0] = '-';
         return;
