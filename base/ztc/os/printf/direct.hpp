@@ -72,7 +72,7 @@ inline void put_hex(Sink &out, unsigned long long value, const char *letters) {
     }
     char buffer[16];
     power_of_two_digits(buffer + length, value, 4, letters);
-    out.put(buffer, length);
+    put_cut(out, buffer, length);
 }
 
 // What a conversion prints, as the printing loop tells it apart. A bare

@@ -126,6 +126,11 @@ struct Sink {
     size_t space() const { return count < size ? size - count : 0; }
 };
 
+// Sink::put for the rare piece that does not fit, kept out of the callers.
+[[gnu::cold, gnu::noinline]] inline void put_cut(Sink &out, const char *text, size_t n) {
+    out.put(text, n);
+}
+
 // Literal text around a format. Text that already stands where it goes (its
 // caller wrote it there) is only counted.
 inline void put_frame_text(Sink &out, std::string_view text) {
@@ -170,24 +175,62 @@ inline constexpr std::array<char, 200> digit_pairs = [] {
     return pairs;
 }();
 
-// Writes the decimal digits of value so that they end just before `end`
-// (at most 20 of them); returns where they start. Unsigned is 32 or 64 bits:
-// a 32-bit value divides by 100 with a shorter multiplication.
-template <class Unsigned>
-inline char *decimal_digits_of(char *end, Unsigned value) {
-    while (value >= 100) {
-        const size_t pair = static_cast<size_t>(value % 100) * 2;
+// The two digits of value (below 100) at `at`.
+inline void put_pair(char *at, uint32_t value) {
+    memcpy(at, &digit_pairs[value * 2], 2);
+}
+
+// The decimal digits of value (below 10^8) so that they end just before
+// `end`; returns where they start. Four digits are split off first: the two
+// halves' divisions do not wait for each other.
+inline char *small_decimal_digits(char *end, uint32_t value) {
+    if (value >= 10000) {
+        const uint32_t low = value % 10000;
+        value /= 10000;
+        put_pair(end - 2, low % 100);
+        put_pair(end - 4, low / 100);
+        end -= 4;
+    }
+    if (value >= 100) {
+        put_pair(end - 2, value % 100);
         value /= 100;
-        *--end = digit_pairs[pair + 1];
-        *--end = digit_pairs[pair];
+        end -= 2;
     }
     if (value >= 10) {
-        *--end = digit_pairs[static_cast<size_t>(value) * 2 + 1];
-        *--end = digit_pairs[static_cast<size_t>(value) * 2];
-    } else {
-        *--end = static_cast<char>('0' + value);
+        put_pair(end - 2, value);
+        return end - 2;
     }
+    *--end = static_cast<char>('0' + value);
     return end;
+}
+
+// Exactly eight digits of value (below 10^8), zeros first, ending at `end`.
+inline void eight_digits(char *end, uint32_t value) {
+    const uint32_t high = value / 10000, low = value % 10000;
+    put_pair(end - 8, high / 100);
+    put_pair(end - 6, high % 100);
+    put_pair(end - 4, low / 100);
+    put_pair(end - 2, low % 100);
+}
+
+// Writes the decimal digits of value so that they end just before `end`
+// (at most 20 of them); returns where they start. Long values are cut into
+// pieces of eight digits, each made on its own: one division by 100 after
+// another would make every digit wait for the last.
+template <class Unsigned>
+inline char *decimal_digits_of(char *end, Unsigned value) {
+    constexpr uint32_t PIECE = 100000000;
+    if (value < PIECE) return small_decimal_digits(end, static_cast<uint32_t>(value));
+    Unsigned high = value / PIECE;
+    eight_digits(end, static_cast<uint32_t>(value - high * PIECE));
+    end -= 8;
+    if (high >= PIECE) {
+        const Unsigned top = high / PIECE;
+        eight_digits(end, static_cast<uint32_t>(high - top * PIECE));
+        end -= 8;
+        high = top;
+    }
+    return small_decimal_digits(end, static_cast<uint32_t>(high));
 }
 
 inline char *decimal_digits(char *end, unsigned long long value) {
@@ -242,7 +285,7 @@ inline void put_decimal_of(Sink &out, Unsigned magnitude, bool negative) {
     char *const end = buffer + sizeof buffer;
     char *digits = decimal_digits_of(end, magnitude);
     if (negative) *--digits = '-';
-    out.put(digits, static_cast<size_t>(end - digits));
+    put_cut(out, digits, static_cast<size_t>(end - digits));
 }
 
 inline void put_decimal(Sink &out, unsigned long long magnitude, bool negative) {
