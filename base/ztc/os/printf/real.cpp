@@ -4,6 +4,7 @@
 #include <langinfo.h>
 
 #include <bit>
+#include <cstring>
 #include <charconv>
 #include <cmath>
 
@@ -65,15 +66,19 @@ bool scaled_exactly(double magnitude, int precision, uint64_t &scaled) {
     return true;
 }
 
-// The text of %f for a scaled value (see scaled_exactly), ending at `end`;
-// returns where it starts.
+// The text of %f for a scaled value (see scaled_exactly), ending at `end`
+// with at least 24 bytes before it; returns where it starts.
 char *fixed_text(char *end, uint64_t scaled, int precision) {
     const uint64_t unit = powers_of_ten[static_cast<size_t>(precision)];
     char *at = end;
     if (precision > 0) {
-        char *const digits = decimal_digits(end, scaled % unit);
+        // Zeros under the whole fraction (at most 19 digits), then its digits.
+        static constexpr char zeros[24] = {'0', '0', '0', '0', '0', '0', '0', '0',
+                                           '0', '0', '0', '0', '0', '0', '0', '0',
+                                           '0', '0', '0', '0', '0', '0', '0', '0'};
+        memcpy(end - sizeof zeros, zeros, sizeof zeros);
+        decimal_digits(end, scaled % unit);
         at = end - precision;
-        fill_bytes(at, '0', static_cast<size_t>(digits - at));
         *--at = '.';
     }
     return decimal_digits(at, scaled / unit);

@@ -70,13 +70,24 @@ bool read_number(const char *&p, T &number) {
     return true;
 }
 
-// memset for the few bytes of most paddings, without a call; returns the end.
+// memset for the few bytes of most paddings, without a call: overlapping
+// stores of 8 or 4 bytes; returns the end.
 inline char *fill_bytes(char *to, char c, size_t n) {
-    if (n > 16) {
+    if (n > 32) {
         memset(to, c, n);
         return to + n;
     }
-    for (size_t i = 0; i < n; ++i) to[i] = c;
+    const uint64_t pattern = 0x0101010101010101u * static_cast<unsigned char>(c);
+    if (n >= 8) {
+        for (size_t i = 8; i < n; i += 8) memcpy(to + i - 8, &pattern, 8);
+        memcpy(to + n - 8, &pattern, 8);
+    } else if (n >= 4) {
+        const uint32_t four = static_cast<uint32_t>(pattern);
+        memcpy(to, &four, 4);
+        memcpy(to + n - 4, &four, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i) to[i] = c;
+    }
     return to + n;
 }
 
@@ -139,6 +150,13 @@ inline void put_frame_text(Sink &out, std::string_view text) {
         return;
     }
     out.put(text.data(), text.size());
+}
+
+// A text right-aligned in `width` columns, as "%<width>s" prints it.
+inline void put_right(Sink &out, const char *text, size_t width) {
+    const size_t length = strlen(text);
+    if (length < width) out.fill(' ', width - length);
+    out.put(text, length);
 }
 
 // Width and precision given by `*` arguments, for one conversion.
