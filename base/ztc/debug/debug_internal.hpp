@@ -4,6 +4,18 @@
 
 #include "base/ztc/debug/debug.h"
 
+// On x86-64 ELF, debug_print is an entry stub in assembly (debug_print_entry.cpp):
+// the level test without the frame a variadic C++ function sets up, so that a
+// print no output wants costs little more than a call. It jumps to
+// debug_print_wanted, with the same arguments, for a print some output wants.
+#if defined(__x86_64__) && defined(__ELF__)
+#define ZTC_DEBUG_PRINT_ENTRY 1
+extern "C" int debug_print_wanted(debug_output_t *output, int module, int level, const char *file,
+                                  int line, const char *function, const char *fmt, ...);
+#else
+#define ZTC_DEBUG_PRINT_ENTRY 0
+#endif
+
 namespace ztc::debug {
 
 constexpr int kModuleTag = 49; // its prints carry no thread name
