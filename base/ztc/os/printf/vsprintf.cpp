@@ -108,8 +108,11 @@ int direct_or_general(char *buf, size_t size, const Frame *frame, const char *fm
     return format_call(buf, size, nullptr, fmt, ap);
 }
 
-// No copy of the list here: the general path starts the list anew.
-extern "C" int zt_snprintf(char *buf, size_t size, const char *fmt, ...) {
+// No copy of the list here: the general path starts the list anew. Aligned to
+// a cache line: the direct output's short paths then start at the same place
+// in a fetch block whatever the code before it (a plain "%d" took a tenth
+// longer where it did not).
+extern "C" [[gnu::aligned(64)]] int zt_snprintf(char *buf, size_t size, const char *fmt, ...) {
     if (buf == nullptr) size = 0;
     va_list ap;
     int result = -1;
