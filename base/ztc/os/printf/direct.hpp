@@ -220,6 +220,8 @@ bool read_decorated_spec(const char *start, const char *body, Spec &spec);
 // leaves a real to the C library (the alternate form, a decimal point other
 // than ".", a text too long): the general path prints it, after the same text.
 bool print_decorated(Sink &out, const Spec &spec, Value v);
+// The same with its value read from the list.
+bool print_decorated(Sink &out, const Spec &spec, va_list ap);
 
 // Bare conversions that are printed out of line.
 void print_bare_octal(Sink &out, unsigned long long value);
@@ -427,8 +429,12 @@ template <class Values>
     }
     default: {
         bool written = false;
-        const Value value = values.value(spec);
-        write_out_of_line(out, [&](Sink &o) { written = print_decorated(o, spec, value); });
+        if constexpr (std::is_same_v<Values, ListValues>) {
+            write_out_of_line(out, [&](Sink &o) { written = print_decorated(o, spec, values.ap); });
+        } else {
+            const Value value = values.value(spec);
+            write_out_of_line(out, [&](Sink &o) { written = print_decorated(o, spec, value); });
+        }
         return written;
     }
     }
