@@ -67,7 +67,9 @@ TEST(TextWriter, HeaderNumbersOfEveryRange) {
     const std::tuple<int, int, int> cases[] = {{-1, 0, 0},        {0, 9, 9999},
                                                {99, 10, 10000},   {100, -1, -1},
                                                {-2, 123, 123456}, {INT_MIN, INT_MAX, INT_MIN}};
-    for (auto [num, level, line] : cases) {
+    for (const auto &c : cases) {
+        // Plain names: clang 14 cannot capture structured bindings in a lambda.
+        const int num = std::get<0>(c), level = std::get<1>(c), line = std::get<2>(c);
         sink.bytes.clear();
         [&](const char *fmt, ...) {
             va_list ap;
