@@ -31,10 +31,26 @@ char *put_decimal(char *out, unsigned long value, long min_digits) {
 
 void format_time_text(const struct timeval &tv, char (&text)[kTimeTextSize]) {
     if (!debug_time_calendar) {
-        // "%09lu.%06lu", written directly: every line carries one.
-        char *end = put_decimal(text, static_cast<unsigned long>(tv.tv_sec), 9);
+        // "%09lu.%06lu", written directly: every line carries one. The usual
+        // stamp (seconds below 10^9, microseconds below 10^6) has a fixed
+        // shape: "sssssssss.uuuuuu".
+        using ztc::printf_engine::eight_digits;
+        const auto secs = static_cast<unsigned long>(tv.tv_sec);
+        const auto usecs = static_cast<unsigned long>(tv.tv_usec);
+        if (secs < 1000000000 && usecs < 1000000) {
+            text[0] = static_cast<char>('0' + secs / 100000000);
+            eight_digits(text + 9, static_cast<uint32_t>(secs % 100000000));
+            text[9] = '.';
+            // Six digits: the last eight of the number, past its two leading zeros.
+            char micro[8];
+            eight_digits(micro + 8, static_cast<uint32_t>(usecs));
+            memcpy(text + 10, micro + 2, 6);
+            text[16] = '\0';
+            return;
+        }
+        char *end = put_decimal(text, secs, 9);
         *end++ = '.';
-        end = put_decimal(end, static_cast<unsigned long>(tv.tv_usec), 6);
+        end = put_decimal(end, usecs, 6);
         *end = '\0';
         return;
     }

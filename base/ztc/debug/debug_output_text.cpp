@@ -50,30 +50,54 @@ struct OutputFormat {
 
 // The standard-error header up to the message, laid out by the engine's own
 // writers as the engine lays out that format, without reading it: its nine
-// conversions are most of the cost of a line.
+// conversions are most of the cost of a line. The usual values (a thread
+// number from -1 to 99, a level from 0 to 9, a line below 10000) are laid out
+// here; the rest by the engine's integer writer.
 void put_standard_prefix(ztc::printf_engine::Sink &out, const HeaderValues &v) {
     using namespace ztc::printf_engine;
-    auto padded = [](char letter, uint8_t flags, uint32_t width) {
+    // On a copy of the sink: the sink itself then stays in registers.
+    auto integer = [&out](int value, uint8_t flags, uint32_t width) {
         Piece piece;
-        piece.letter = letter;
+        piece.letter = 'd';
         piece.flags = flags;
         piece.width = width;
         piece.own = true;
-        return piece;
+        Sink copy = out;
+        write_integer(copy, piece, value, ZT_PRINTF_LEN_NONE);
+        out.count = copy.count;
     };
     auto literal = [&out](std::string_view text) { out.put(text.data(), text.size()); };
-    write_integer(out, padded('d', FLAG_ZERO, 2), v.thread_num, ZT_PRINTF_LEN_NONE);
+    if (v.thread_num >= 0 && v.thread_num < 100) { // "%02d"
+        char pair[2];
+        put_pair(pair, static_cast<uint32_t>(v.thread_num));
+        out.put(pair, 2);
+    } else if (v.thread_num == -1) {
+        literal("-1");
+    } else {
+        integer(v.thread_num, FLAG_ZERO, 2);
+    }
     literal(":");
-    write_text(out, padded('s', 0, 16), v.time_text);
+    put_right(out, v.time_text, 16);
     literal(" ");
-    write_text(out, padded('s', 0, 11), v.module_name);
-    write_integer(out, padded('d', 0, 1), v.level, ZT_PRINTF_LEN_NONE);
+    put_right(out, v.module_name, 11);
+    if (v.level >= 0 && v.level < 10) { // "%1d"
+        const char digit = static_cast<char>('0' + v.level);
+        out.put(&digit, 1);
+    } else {
+        integer(v.level, 0, 1);
+    }
     literal("    "); // the file's "%.0s" prints nothing
-    write_text(out, padded('s', 0, 32), v.function);
+    put_right(out, v.function, 32);
     literal(": ");
-    write_integer(out, padded('d', 0, 4), v.line, ZT_PRINTF_LEN_NONE);
+    if (v.line >= 0 && v.line < 10000) { // "%4d"
+        char digits[4] = {' ', ' ', ' ', ' '};
+        small_decimal_digits(digits + 4, static_cast<uint32_t>(v.line));
+        out.put(digits, 4);
+    } else {
+        integer(v.line, 0, 4);
+    }
     literal(":  ");
-    literal(v.thread_name);
+    if (v.thread_name[0] != '\0') literal(v.thread_name);
 }
 
 constexpr std::string_view kStandardSuffix = "\n";

@@ -1,63 +1,13 @@
-// The direct output: most formats are literal text and plain conversions, and
-// for those the engine's tables, parse and per-thread memory change nothing.
-// This reads the format's conversions into a small local list, then prints
-// the text and conversions straight into the buffer. It gives up (-1) before
-// printing anything where the general path must serve or report the format:
-// a positional number, `*`, a flag given twice, a long specification, a length
-// or letter the general path rejects or serves otherwise, a format ending
-// inside a conversion, too many conversions. While printing it gives up only
-// where the general path prints the same text (a real too long for the own
-// writer) or reports an output an int cannot count. The caller then runs the
-// general path from the start on its own copy of the arguments.
-#include <array>
-#include <bit>
-#include <climits>
+// The direct output's rarer conversions, kept out of the inline printer
+// (direct.hpp), and its entry for the fuzz target.
+#include "base/ztc/os/printf/direct.hpp"
 
-#include "base/ztc/os/printf/internal.hpp"
-#include "base/ztc/os/printf/writers.hpp"
-
-namespace ztc::printf_engine {
+namespace ztc::printf_engine::direct {
 namespace {
-
-constexpr int GIVE_UP = -1;
-
-// Formats of more conversions are left to the general path.
-constexpr int MAX_DIRECT_SPECS = 12;
-static_assert(MAX_DIRECT_SPECS <= CACHED_RECORDS);
-// Widths and precisions adding up to more than this could make an output
-// longer than an int can count.
-constexpr uint64_t MAX_DIRECT_WIDTHS = 1u << 30;
-
-// From this many conversions on, printing from a remembered parse is quicker
-// than reading the format again.
-constexpr int REMEMBERED_PARSE_QUICKER = 4;
-
-// Literal runs up to this long are scanned byte by byte: a call of the
-// library's search costs more.
-constexpr int SHORT_TEXT = 8;
 
 // More characters after "%" than this may reach the general path's limit on
 // a specification's length; such rare conversions are left to it.
 constexpr int MAX_DIRECT_SPEC_CHARS = 12;
-constexpr unsigned length_bit(int code) {
-    return 1u << code;
-}
-
-// Letter -> the length codes with which this output serves it (0: none).
-constexpr std::array<uint16_t, 256> served_lengths = [] {
-    constexpr unsigned integer = length_bit(ZT_PRINTF_LEN_NONE) | length_bit(ZT_PRINTF_LEN_H) |
-                                 length_bit(ZT_PRINTF_LEN_HH) | length_bit(ZT_PRINTF_LEN_L) |
-                                 length_bit(ZT_PRINTF_LEN_LL) | length_bit(ZT_PRINTF_LEN_J) |
-                                 length_bit(ZT_PRINTF_LEN_Z) | length_bit(ZT_PRINTF_LEN_T);
-    std::array<uint16_t, 256> lengths{};
-    for (char c : {'d', 'i'}) lengths[static_cast<unsigned char>(c)] = integer;
-    // "t" is no length of an unsigned conversion: the general path rejects it.
-    for (char c : {'o', 'u', 'x', 'X'})
-        lengths[static_cast<unsigned char>(c)] = integer & ~length_bit(ZT_PRINTF_LEN_T);
-    for (char c : {'s', 'c', 'e', 'E', 'f', 'g', 'G'})
-        lengths[static_cast<unsigned char>(c)] = length_bit(ZT_PRINTF_LEN_NONE);
-    return lengths;
-}();
 
 // Reads the length letters at p: h hh l ll z j t. Anything else is none.
 int read_length(const char *&p) {
@@ -90,54 +40,31 @@ int read_length(const char *&p) {
     }
 }
 
-// The digits of a plain x or X, in place where they fit.
-void put_hex(Sink &out, unsigned long long value, const char *letters) {
-    const size_t length = static_cast<size_t>(std::bit_width(value | 1) + 3) / 4;
-    if (char *at = out.claim(length)) {
-        power_of_two_digits(at + length, value, 4, letters);
-        return;
-    }
-    char buffer[16];
-    power_of_two_digits(buffer + length, value, 4, letters);
-    out.put(buffer, length);
-}
-
-// One conversion of the format, read and checked before anything is printed.
-// Trivial, so that a list of them costs nothing until it is filled.
-struct Spec {
-    const char *start; // its "%"
-    const char *end;   // just past its letter
-    uint32_t width;
-    int32_t precision;
-    // Whole words: fields stored as bytes and read back together would stall.
-    int32_t flags;
-    int32_t letter; // '%' for "%%"
-    int32_t plain;
-    int32_t len;
-};
-
 Piece piece_of(const Spec &spec) {
     Piece piece;
-    piece.flags = static_cast<uint8_t>(spec.flags);
+    piece.flags = spec.flags;
     piece.letter = static_cast<char>(spec.letter);
     piece.own = true;
-    piece.plain = spec.plain != 0;
+    piece.plain = spec.flags == 0 && spec.width == 0 && spec.precision < 0;
     piece.width = spec.width;
     piece.precision = spec.precision;
     return piece;
 }
 
-// Reads the conversion whose "%" is at p; false where the general path must
-// serve it or report it.
-bool read_spec(const char *p, Spec &spec, uint64_t &widths) {
-    spec.start = p++;
-    if (*p == '%') {
-        spec.letter = '%';
-        spec.end = p + 1;
-        return true;
-    }
-    const char *const first = p;
-    int32_t flags = 0;
+// A bare conversion's piece: its letter alone.
+Piece bare_piece(char letter) {
+    Piece piece;
+    piece.letter = letter;
+    piece.own = true;
+    piece.plain = true;
+    return piece;
+}
+
+} // namespace
+
+bool read_decorated_spec(const char *start, const char *body, Spec &spec) {
+    const char *p = body + 1;
+    uint8_t flags = 0;
     while (const uint8_t bit = flag_bits[static_cast<unsigned char>(*p)]) {
         if (flags & bit) return false;
         flags |= bit;
@@ -152,154 +79,144 @@ bool read_spec(const char *p, Spec &spec, uint64_t &widths) {
     }
     const int len = read_length(p);
     const unsigned char letter = static_cast<unsigned char>(*p++);
-    if (p - first > MAX_DIRECT_SPEC_CHARS || (served_lengths[letter] & length_bit(len)) == 0)
+    if (p - (start + 1) > MAX_DIRECT_SPEC_CHARS || (served_lengths[letter] & length_bit(len)) == 0)
         return false;
-    widths += width + static_cast<uint32_t>(precision + 1);
-    spec.end = p;
+    spec.kind = DECORATED;
+    spec.size = static_cast<uint8_t>(p - start);
+    spec.letter = letter;
+    spec.len = static_cast<uint8_t>(len);
+    spec.flags = flags;
     spec.width = width;
     spec.precision = precision;
-    spec.flags = flags;
-    spec.letter = letter;
-    spec.plain = flags == 0 && width == 0 && precision < 0;
-    spec.len = len;
     return true;
 }
 
-void print_signed(Sink &out, const Spec &spec, va_list ap) {
-    if (reads_64_bits(spec.len)) {
-        const long long value = va_arg(ap, long long);
-        if (spec.plain) {
-            const unsigned long long magnitude = static_cast<unsigned long long>(value);
-            put_decimal(out, value < 0 ? 0 - magnitude : magnitude, value < 0);
-        } else {
-            write_integer(out, piece_of(spec), value, spec.len);
-        }
-        return;
-    }
-    const int value = va_arg(ap, int);
-    if (spec.plain && spec.len == ZT_PRINTF_LEN_NONE) {
-        const unsigned magnitude = static_cast<unsigned>(value);
-        put_decimal(out, value < 0 ? 0 - magnitude : magnitude, value < 0);
-    } else {
-        write_integer(out, piece_of(spec), value, spec.len);
-    }
-}
-
-void print_unsigned(Sink &out, const Spec &spec, va_list ap) {
-    // Plain u, x and X of a value read as int or 64 bits are written here.
-    const bool own_here = spec.plain && spec.letter != 'o';
-    unsigned long long magnitude;
-    if (reads_64_bits(spec.len)) {
-        const long long value = va_arg(ap, long long);
-        if (!own_here) {
-            write_integer(out, piece_of(spec), value, spec.len);
-            return;
-        }
-        magnitude = static_cast<unsigned long long>(value);
-    } else {
-        const int value = va_arg(ap, int);
-        if (!own_here || spec.len != ZT_PRINTF_LEN_NONE) {
-            write_integer(out, piece_of(spec), value, spec.len);
-            return;
-        }
-        magnitude = static_cast<unsigned>(value);
-    }
-    if (spec.letter == 'u') {
-        put_decimal(out, magnitude, false);
-    } else {
-        put_hex(out, magnitude, spec.letter == 'x' ? LOWER_DIGITS : UPPER_DIGITS);
-    }
-}
-
-// Prints one conversion read by read_spec; false only where the own writer
-// leaves a real to the C library (the alternate form, a decimal point other
-// than ".", a text too long): the general path prints it, after the same text.
-bool print_spec(Sink &out, const Spec &spec, va_list ap) {
+bool print_decorated(Sink &out, const Spec &spec, Value v) {
+    const Piece piece = piece_of(spec);
     switch (spec.letter) {
-    case '%':
-        out.put("%", 1);
-        return true;
     case 'd':
     case 'i':
-        print_signed(out, spec, ap);
-        return true;
     case 'o':
     case 'u':
     case 'x':
     case 'X':
-        print_unsigned(out, spec, ap);
+        write_integer(out, piece, v.integer, spec.len);
         return true;
-    case 's': {
-        const char *text = va_arg(ap, const char *);
-        if (spec.plain && text != nullptr) {
-            out.put(text, strlen(text));
-        } else {
-            write_text(out, piece_of(spec), text);
-        }
+    case 's':
+        write_text(out, piece, v.text);
         return true;
-    }
     case 'c':
-        write_char(out, piece_of(spec), va_arg(ap, int));
+        write_char(out, piece, static_cast<int>(v.integer));
         return true;
     default: // e E f g G
-        return write_real(out, piece_of(spec), va_arg(ap, double));
+        return write_real(out, piece, v.real);
     }
 }
 
-// The conversions of one format, all read before any is printed.
-struct Specs {
-    Spec spec[MAX_DIRECT_SPECS];
-    int count = 0;
-    const char *format_end = nullptr;
+bool print_decorated(Sink &out, const Spec &spec, va_list ap) {
+    const Piece piece = piece_of(spec);
+    switch (spec.letter) {
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+        write_integer(out, piece, reads_64_bits(spec.len) ? va_arg(ap, long long) : va_arg(ap, int),
+                      spec.len);
+        return true;
+    case 's':
+        write_text(out, piece, va_arg(ap, const char *));
+        return true;
+    case 'c':
+        write_char(out, piece, va_arg(ap, int));
+        return true;
+    default: // e E f g G
+        return write_real(out, piece, va_arg(ap, double));
+    }
+}
+
+namespace {
+
+// The values of a format with positional numbers, by number.
+struct Numbering {
+    int values;
+    // Positional number - 1 -> the first conversion that reads it.
+    uint8_t first[MAX_DIRECT_SPECS];
 };
 
-// Reads every conversion of fmt; false where the general path must serve the
-// format. A format it rejects thus never reaches the buffer: its error text
-// replaces nothing printed before it.
-bool read_format(const char *fmt, Specs &specs) {
-    const char *p = fmt;
-    // Widths and precisions that could add up past an int's output are left
-    // to the general path, which reports them.
-    uint64_t widths = 0;
-    for (;;) {
-        // Text up to the next "%": a short run is looked at here, a long one
-        // is left to the library's vectorised search.
-        for (int i = 0; i < SHORT_TEXT && *p != '%' && *p != '\0'; ++i) ++p;
-        if (*p != '%' && *p != '\0') p = strchrnul(p, '%');
-        if (*p == '\0') break;
-        if (specs.count == MAX_DIRECT_SPECS) return false;
-        Spec &spec = specs.spec[specs.count++];
-        if (!read_spec(p, spec, widths)) return false;
-        p = spec.end;
+// Every conversion but "%%" has a number, every number up to the highest is
+// used, and the conversions that share one read it alike (the same type and
+// length). Anything else the general path reports, and is left to it.
+bool number_values(const Specs &specs, Numbering &numbering) {
+    int highest = 0;
+    for (int i = 0; i < specs.count; ++i) {
+        const Spec &spec = specs.spec[i];
+        if (spec.arg == 0) {
+            // "%%" takes no number; any other conversion without one is mixed in.
+            if (spec.kind != PERCENT) return false;
+            continue;
+        }
+        // "%1$%" is a numbered conversion that takes no value.
+        if (spec.kind == PERCENT) return false;
+        if (spec.arg > highest) {
+            for (int n = highest; n < spec.arg; ++n) numbering.first[n] = 0xff;
+            highest = spec.arg;
+        }
+        uint8_t &first = numbering.first[spec.arg - 1];
+        if (first == 0xff) {
+            first = static_cast<uint8_t>(i);
+            continue;
+        }
+        const Spec &earlier = specs.spec[first];
+        if (earlier.len != spec.len || general_type(earlier.letter) != general_type(spec.letter))
+            return false;
     }
-    specs.format_end = p;
-    return widths <= MAX_DIRECT_WIDTHS;
+    for (int n = 0; n < highest; ++n) {
+        if (numbering.first[n] == 0xff) return false; // a number no conversion reads
+    }
+    numbering.values = highest;
+    return true;
 }
 
 } // namespace
 
-int render_direct(char *buf, size_t size, const char *fmt, const Frame *frame, va_list ap,
-                  bool &general_first) {
-    general_first = true;
+int print_numbered(char *buf, size_t size, const char *fmt, const Frame *frame, va_list ap) {
     Specs specs;
-    if (!read_format(fmt, specs)) return GIVE_UP;
+    Numbering numbering;
+    if (read_format<true>(fmt, specs) != Read::done || !number_values(specs, numbering))
+        return GIVE_UP;
+    Value values[MAX_DIRECT_SPECS];
+    ListValues list{ap};
+    for (int n = 0; n < numbering.values; ++n)
+        values[n] = list.value(specs.spec[numbering.first[n]]);
 
     Sink out{buf, size};
     if (frame != nullptr) put_frame_text(out, frame->before);
-    const char *p = fmt;
-    for (int i = 0; i < specs.count; ++i) {
-        const Spec &spec = specs.spec[i];
-        out.put(p, static_cast<size_t>(spec.start - p));
-        if (!print_spec(out, spec, ap)) return GIVE_UP;
-        p = spec.end;
-    }
-    out.put(p, static_cast<size_t>(specs.format_end - p));
-    if (frame != nullptr) out.put(frame->after.data(), frame->after.size());
-    // The result is an int: the general path reports a longer output.
-    if (out.count > INT_MAX) return GIVE_UP;
-    general_first = specs.count >= REMEMBERED_PARSE_QUICKER &&
-                    static_cast<size_t>(specs.format_end - fmt) < CACHED_FORMAT_SIZE;
-    return out.terminate();
+    NumberedValues numbered{values};
+    if (!print_specs(out, fmt, specs, numbered)) return GIVE_UP;
+    return finish(out, frame);
+}
+
+void print_bare_octal(Sink &out, unsigned long long value) {
+    write_integer(out, bare_piece('o'), static_cast<long long>(value), ZT_PRINTF_LEN_LL);
+}
+
+void print_null_text(Sink &out) {
+    write_text(out, bare_piece('s'), nullptr);
+}
+
+bool print_bare_real(Sink &out, char letter, double value) {
+    return write_real(out, bare_piece(letter), value);
+}
+
+} // namespace ztc::printf_engine::direct
+
+namespace ztc::printf_engine {
+
+int render_direct(char *buf, size_t size, const char *fmt, const Frame *frame, va_list ap,
+                  bool &general_first) {
+    return direct::print(buf, size, fmt, frame, ap, general_first);
 }
 
 } // namespace ztc::printf_engine

@@ -165,7 +165,7 @@ struct ThreadValues {
     Arg *arg_tables;
     MbsSlot *mbs_slots;
 };
-extern thread_local ThreadValues thread_values;
+extern constinit thread_local ThreadValues thread_values;
 
 // The key lookups (and the allocation on a thread's first use) behind them.
 int32_t *fetch_recursion_count();

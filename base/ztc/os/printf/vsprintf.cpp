@@ -2,6 +2,7 @@
 // numbering and output.
 #include <cerrno>
 
+#include "base/ztc/os/printf/direct.hpp"
 #include "base/ztc/os/printf/framed.hpp"
 #include "base/ztc/os/printf/internal.hpp"
 
@@ -68,9 +69,10 @@ bool try_direct(const char *fmt) {
 }
 
 // The direct output; -1 where the general path must serve the format.
-int direct(char *buf, size_t size, const char *fmt, const Frame *frame, va_list ap) {
+[[gnu::always_inline]] inline int print_direct(char *buf, size_t size, const char *fmt,
+                                               const Frame *frame, va_list ap) {
     bool general_first = false;
-    const int result = render_direct(buf, size, fmt, frame, ap, general_first);
+    const int result = direct::print(buf, size, fmt, frame, ap, general_first);
     if (general_first) general_first_slot(fmt) = fmt;
     return result;
 }
@@ -86,12 +88,12 @@ int direct_or_general(char *buf, size_t size, const Frame *frame, const char *fm
     va_copy(saved, ap);
     int result;
     if (frame == nullptr) {
-        result = direct(buf, size, fmt, nullptr, ap);
+        result = print_direct(buf, size, fmt, nullptr, ap);
         if (result < 0) result = format_call(buf, size, frame, fmt, saved);
     } else {
         // A framed caller may go on with its list after a refusal: the general
         // path refuses before reading it, so the direct output reads the copy.
-        result = direct(buf, size, fmt, frame, saved);
+        result = print_direct(buf, size, fmt, frame, saved);
         if (result < 0) result = format_call(buf, size, frame, fmt, ap);
     }
     va_end(saved);
@@ -100,23 +102,28 @@ int direct_or_general(char *buf, size_t size, const Frame *frame, const char *fm
 
 } // namespace
 
-int ztc::printf_engine::vsprintf_general(char *buf, size_t size, const char *fmt, va_list ap) {
+// Out of line: the entry points' frames stay those of the direct output.
+[[gnu::noinline]] int ztc::printf_engine::vsprintf_general(char *buf, size_t size, const char *fmt,
+                                                           va_list ap) {
     return format_call(buf, size, nullptr, fmt, ap);
 }
 
-// No copy of the list here: the general path starts the list anew.
-extern "C" int zt_snprintf(char *buf, size_t size, const char *fmt, ...) {
+// No copy of the list here: the general path starts the list anew. Aligned to
+// a cache line: the direct output's short paths then start at the same place
+// in a fetch block whatever the code before it (a plain "%d" took a tenth
+// longer where it did not).
+extern "C" [[gnu::aligned(64)]] int zt_snprintf(char *buf, size_t size, const char *fmt, ...) {
     if (buf == nullptr) size = 0;
     va_list ap;
     int result = -1;
     if (try_direct(fmt)) {
         va_start(ap, fmt);
-        result = direct(buf, size, fmt, nullptr, ap);
+        result = print_direct(buf, size, fmt, nullptr, ap);
         va_end(ap);
     }
-    if (result < 0) {
+    if (result < 0) [[unlikely]] {
         va_start(ap, fmt);
-        result = format_call(buf, size, nullptr, fmt, ap);
+        result = vsprintf_general(buf, size, fmt, ap);
         va_end(ap);
     }
     return result;

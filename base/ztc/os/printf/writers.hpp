@@ -70,13 +70,24 @@ bool read_number(const char *&p, T &number) {
     return true;
 }
 
-// memset for the few bytes of most paddings, without a call; returns the end.
+// memset for the few bytes of most paddings, without a call: overlapping
+// stores of 8 or 4 bytes; returns the end.
 inline char *fill_bytes(char *to, char c, size_t n) {
-    if (n > 16) {
+    if (n > 32) {
         memset(to, c, n);
         return to + n;
     }
-    for (size_t i = 0; i < n; ++i) to[i] = c;
+    const uint64_t pattern = 0x0101010101010101u * static_cast<unsigned char>(c);
+    if (n >= 8) {
+        for (size_t i = 8; i < n; i += 8) memcpy(to + i - 8, &pattern, 8);
+        memcpy(to + n - 8, &pattern, 8);
+    } else if (n >= 4) {
+        const uint32_t four = static_cast<uint32_t>(pattern);
+        memcpy(to, &four, 4);
+        memcpy(to + n - 4, &four, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i) to[i] = c;
+    }
     return to + n;
 }
 
@@ -104,7 +115,8 @@ struct Sink {
     // Room for the next n bytes of the output, counted, where all of them fit;
     // else null and nothing counted.
     char *claim(size_t n) {
-        if (count >= size || size - count < n) return nullptr;
+        if (count >= size || size - count < n) [[unlikely]]
+            return nullptr;
         char *at = buf + count;
         count += n;
         return at;
@@ -125,6 +137,11 @@ struct Sink {
     size_t space() const { return count < size ? size - count : 0; }
 };
 
+// Sink::put for the rare piece that does not fit, kept out of the callers.
+[[gnu::cold, gnu::noinline]] inline void put_cut(Sink &out, const char *text, size_t n) {
+    out.put(text, n);
+}
+
 // Literal text around a format. Text that already stands where it goes (its
 // caller wrote it there) is only counted.
 inline void put_frame_text(Sink &out, std::string_view text) {
@@ -133,6 +150,13 @@ inline void put_frame_text(Sink &out, std::string_view text) {
         return;
     }
     out.put(text.data(), text.size());
+}
+
+// A text right-aligned in `width` columns, as "%<width>s" prints it.
+inline void put_right(Sink &out, const char *text, size_t width) {
+    const size_t length = strlen(text);
+    if (length < width) out.fill(' ', width - length);
+    out.put(text, length);
 }
 
 // Width and precision given by `*` arguments, for one conversion.
@@ -169,22 +193,66 @@ inline constexpr std::array<char, 200> digit_pairs = [] {
     return pairs;
 }();
 
-// Writes the decimal digits of value so that they end just before `end`
-// (at most 20 of them); returns where they start.
-inline char *decimal_digits(char *end, unsigned long long value) {
-    while (value >= 100) {
-        const size_t pair = static_cast<size_t>(value % 100) * 2;
+// The two digits of value (below 100) at `at`.
+inline void put_pair(char *at, uint32_t value) {
+    memcpy(at, &digit_pairs[value * 2], 2);
+}
+
+// The decimal digits of value (below 10^8) so that they end just before
+// `end`; returns where they start. Four digits are split off first: the two
+// halves' divisions do not wait for each other.
+inline char *small_decimal_digits(char *end, uint32_t value) {
+    if (value >= 10000) {
+        const uint32_t low = value % 10000;
+        value /= 10000;
+        put_pair(end - 2, low % 100);
+        put_pair(end - 4, low / 100);
+        end -= 4;
+    }
+    if (value >= 100) {
+        put_pair(end - 2, value % 100);
         value /= 100;
-        *--end = digit_pairs[pair + 1];
-        *--end = digit_pairs[pair];
+        end -= 2;
     }
     if (value >= 10) {
-        *--end = digit_pairs[static_cast<size_t>(value) * 2 + 1];
-        *--end = digit_pairs[static_cast<size_t>(value) * 2];
-    } else {
-        *--end = static_cast<char>('0' + value);
+        put_pair(end - 2, value);
+        return end - 2;
     }
+    *--end = static_cast<char>('0' + value);
     return end;
+}
+
+// Exactly eight digits of value (below 10^8), zeros first, ending at `end`.
+inline void eight_digits(char *end, uint32_t value) {
+    const uint32_t high = value / 10000, low = value % 10000;
+    put_pair(end - 8, high / 100);
+    put_pair(end - 6, high % 100);
+    put_pair(end - 4, low / 100);
+    put_pair(end - 2, low % 100);
+}
+
+// Writes the decimal digits of value so that they end just before `end`
+// (at most 20 of them); returns where they start. Long values are cut into
+// pieces of eight digits, each made on its own: one division by 100 after
+// another would make every digit wait for the last.
+template <class Unsigned>
+inline char *decimal_digits_of(char *end, Unsigned value) {
+    constexpr uint32_t PIECE = 100000000;
+    if (value < PIECE) return small_decimal_digits(end, static_cast<uint32_t>(value));
+    Unsigned high = value / PIECE;
+    eight_digits(end, static_cast<uint32_t>(value - high * PIECE));
+    end -= 8;
+    if (high >= PIECE) {
+        const Unsigned top = high / PIECE;
+        eight_digits(end, static_cast<uint32_t>(high - top * PIECE));
+        end -= 8;
+        high = top;
+    }
+    return small_decimal_digits(end, static_cast<uint32_t>(high));
+}
+
+inline char *decimal_digits(char *end, unsigned long long value) {
+    return decimal_digits_of(end, value);
 }
 
 inline constexpr const char *LOWER_DIGITS = "0123456789abcdef";
@@ -223,18 +291,26 @@ inline size_t decimal_length(unsigned long long value) {
 // A decimal with its sign and no padding. The digits go straight to their
 // place where they fit: made in a scratch buffer and copied, they would be
 // read back by wider loads than wrote them, which stalls the processor.
-inline void put_decimal(Sink &out, unsigned long long magnitude, bool negative) {
+template <class Unsigned>
+inline void put_decimal_of(Sink &out, Unsigned magnitude, bool negative) {
     const size_t length = decimal_length(magnitude) + (negative ? 1 : 0);
-    if (char *at = out.claim(length)) {
-        decimal_digits(at + length, magnitude);
+    if (char *at = out.claim(length)) [[likely]] {
+        decimal_digits_of(at + length, magnitude);
         if (negative) at[0] = '-';
         return;
     }
     char buffer[24];
     char *const end = buffer + sizeof buffer;
-    char *digits = decimal_digits(end, magnitude);
+    char *digits = decimal_digits_of(end, magnitude);
     if (negative) *--digits = '-';
-    out.put(digits, static_cast<size_t>(end - digits));
+    put_cut(out, digits, static_cast<size_t>(end - digits));
+}
+
+inline void put_decimal(Sink &out, unsigned long long magnitude, bool negative) {
+    put_decimal_of(out, magnitude, negative);
+}
+inline void put_decimal32(Sink &out, uint32_t magnitude, bool negative) {
+    put_decimal_of(out, magnitude, negative);
 }
 
 // d i o u x X: `value` as read from the list, cut to the length code `len`.

@@ -110,6 +110,22 @@ TEST(DebugPrint, LevelAndModuleDecideDelivery) {
             EXPECT_EQ(debug_level_enabled(all ? nullptr : &out, module, level), delivered);
         }
     }
+    // The walk of the list: an output further down that wants the print, and an empty list.
+    FixedTime clock;
+    Sink quiet, wanting;
+    debug_output_t first = make_output(DEBUG_OUTPUT_TEXT, 1, &quiet),
+                   second = make_output(DEBUG_OUTPUT_TEXT, 2, &wanting);
+    first.levels[5] = 1;
+    second.levels[5] = 2;
+    {
+        ListScope list{&first, &second};
+        debug_print(nullptr, 5, 2, "f", 1, "g", "x");
+        EXPECT_TRUE(quiet.bytes.empty());
+        EXPECT_FALSE(wanting.bytes.empty());
+    }
+    ListScope empty{};
+    debug_print(nullptr, 5, 1, "f", 1, "g", "x");
+    EXPECT_EQ(time_calls, 1);
 }
 
 // The time value and text, and every other field that an external output receives.

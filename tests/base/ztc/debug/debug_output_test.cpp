@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdarg>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -56,6 +58,30 @@ TEST(TextWriter, HeaderValuesPrintLiterally) {
         debug_type_strings[37] = module_name;
         EXPECT_EQ(text_line(&out, name, time_text, 37, function, "<%d>", 5),
                   libc_line(name, time_text, module_name, function, "<5>"));
+    }
+}
+
+// The header's numbers in and out of the ranges the standard line lays out by hand.
+TEST(TextWriter, HeaderNumbersOfEveryRange) {
+    Sink sink;
+    debug_output_t out = make_output(DEBUG_OUTPUT_TEXT, 1, &sink);
+    const std::tuple<int, int, int> cases[] = {{-1, 0, 0},        {0, 9, 9999},
+                                               {99, 10, 10000},   {100, -1, -1},
+                                               {-2, 123, 123456}, {INT_MIN, INT_MAX, INT_MIN}};
+    for (const auto &c : cases) {
+        // Plain names: clang 14 cannot capture structured bindings in a lambda.
+        const int num = std::get<0>(c), level = std::get<1>(c), line = std::get<2>(c);
+        sink.bytes.clear();
+        [&](const char *fmt, ...) {
+            va_list ap;
+            va_start(ap, fmt);
+            debug_print_text(&out, num, "", "t", 0, level, "src/file", line, "fn", fmt, ap);
+            va_end(ap);
+        }("m%d", 1);
+        char want[256];
+        snprintf(want, sizeof want, kStderrFormat, num, "t", "GENERIC", level, "src/file", "fn",
+                 line, "", "m1");
+        EXPECT_EQ(sink.bytes, want) << num << " " << level << " " << line;
     }
 }
 

@@ -89,6 +89,9 @@ TEST_F(PrintfFormat, WritesConversionsLiteralsAndTruncates) {
         CASE("abc12345", "abc%d", 12345), CASE("% 5% k abc%", "%% %5% %k abc%"),
         CASE("1099511627776 -5 6 7 I3d", "%I64d %I32d %Id %qd %I3d", 1LL << 40, -5, size_t{6}, 7LL),
         CASE("two 1 1    1", "%2$s %1$d %1$d %1$4d", 1, "two"),
+        // Positional numbers with every kind of value, "%%" between them.
+        CASE("b:   -3 3.500 x% 18446744073709551615 ff b",
+             "%2$s:%1$5d %3$.3f %4$c%% %5$llu %6$x %2$s", -3, "b", 3.5, 'x', ~0ULL, 255u),
         CASE("    42|42", "%1$*2$d|%1$d", 42, 6),
         CASE("    3.14|-7  |", "%*.*f|%-*d|", 8, 2, 3.14159, 4, -7),
         CASE("(null)|  abc|w\xc3\xa9   |\xe2\x98\xba|", "%ls|%5.3ls|%-6ls|%lc|%lc",
@@ -188,6 +191,7 @@ TEST_F(PrintfFormat, EveryCheckWritesItsNumberedText) {
         CASE(err(604, gap), "%127$d", 1),
         CASE(err(746, "arg->len == args[i].len:"), "%1$d %1$ld", 1),
         CASE(err(747, "arg->type == args[i].type:"), "%1$d %1$x", 1),
+        CASE(err(747, "arg->type == args[i].type:"), "%1$5d %2$s %1$-3x", 1, "s"),
         CASE(err(763, "arg_printed < arg_count:"), "%d %*", 1, 2),
         CASE(err(770, "arg_printed < arg_count:"), "%*.*", 1, 2),
         CASE(err(917, "res >= 0:"), "ab%9999999999d", 1),
