@@ -95,7 +95,7 @@ class LaunchLoop : public ::testing::Test {
         options.argv = {VANTLE_LAUNCHER};
         options.argv.insert(options.argv.end(), args.begin(), args.end());
         options.env = {"HOME=" + home_.string(), "VANTLE_FIXTURE_LOG=" + log_};
-        options.stdout_pipe = pipe;
+        options.out = pipe ? harness::Output::pipe : harness::Output::file;
         return options;
     }
 

@@ -23,10 +23,10 @@ struct fields {
     int64_t seconds = 5;
     uint32_t microseconds = 42;
     int32_t module = 49;
+    std::string text = "m"; // before the file, to be named in a short initializer
     std::string file = "a";
     std::string function = "f";
     int32_t line = 227;
-    std::string text = "m";
 };
 
 inline std::string make(const fields &f) {

@@ -10,7 +10,6 @@
 #include "base/ztc/version.h"
 #include "tests/launcher/process_harness.h"
 #include "tests/tools/record_bytes.h"
-#include "tests/tools/tool_run.h"
 
 namespace {
 
@@ -33,16 +32,16 @@ class ToolsCli : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(home_); }
 
-    toolrun::result run(const program &p, const std::vector<std::string> &args,
-                        toolrun::output out = toolrun::output::file, bool ignore_sigpipe = false) {
-        toolrun::request s;
-        s.argv = {p.path};
+    harness::Outcome run(const program &p, const std::vector<std::string> &args,
+                         harness::Output out = harness::Output::file, bool ignore_sigpipe = false) {
+        harness::SpawnOptions s{.argv = {p.path},
+                                .env = {"HOME=" + home_.string()},
+                                .out = out,
+                                .input = record_bytes::make({}),
+                                .capture_err = true};
         s.argv.insert(s.argv.end(), args.begin(), args.end());
-        s.env = {"HOME=" + home_.string()};
-        s.input = record_bytes::make({});
-        s.out = out;
-        s.ignore_sigpipe = ignore_sigpipe;
-        return toolrun::run(s);
+        if (ignore_sigpipe) s.ignored = {SIGPIPE};
+        return harness::run(s);
     }
 
     fs::path home_;
@@ -82,7 +81,7 @@ TEST_F(ToolsCli, UsageErrorsAreOneLineAndAPointerToHelp) {
     for (const auto &c : cases) {
         const auto r = run(c.p, c.args);
         const std::string what = std::string(c.p.name) + " " + testing::PrintToString(c.args);
-        EXPECT_EQ(r.status, 2) << what;
+        EXPECT_EQ(r.exit_code, 2) << what;
         EXPECT_EQ(r.out, "") << what;
         const auto lines = harness::lines(r.err);
         ASSERT_EQ(lines.size(), 2u) << what << ": " << r.err;
@@ -96,11 +95,11 @@ TEST_F(ToolsCli, UsageErrorsAreOneLineAndAPointerToHelp) {
 TEST_F(ToolsCli, HelpAndVersionGoToStandardOutput) {
     for (const program &p : {logdump, bhint}) {
         const auto help = run(p, {"--help"});
-        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.exit_code, 0);
         EXPECT_EQ(help.out.rfind("Usage: " + std::string(p.name) + " ", 0), 0u) << help.out;
         EXPECT_EQ(help.err, "");
         const auto version = run(p, {"--version"});
-        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.exit_code, 0);
         EXPECT_EQ(version.out, std::string(p.name) + " " + ZTC_VERSION_STRING + "\n");
     }
 }
@@ -108,33 +107,33 @@ TEST_F(ToolsCli, HelpAndVersionGoToStandardOutput) {
 // Output that could not be written is a failure: a message and status 1, or SIGPIPE
 // for a reader that went away, as in any pipeline.
 TEST_F(ToolsCli, OutputThatCannotBeWrittenFails) {
-    using toolrun::output;
+    using harness::Output;
     const struct {
         const program &p;
         std::vector<std::string> args;
-        output out;
+        Output out;
         bool ignore_sigpipe;
         const char *reason; // empty: ended by SIGPIPE
     } cases[] = {
-        {logdump, {}, output::dev_full, false, "No space left on device"},
-        {logdump, {"--json"}, output::closed, false, "Bad file descriptor"},
-        {logdump, {}, output::no_reader, true, "Broken pipe"},
-        {logdump, {}, output::no_reader, false, ""},
-        {logdump, {"--version"}, output::dev_full, false, "No space left on device"},
-        {bhint, {"show"}, output::dev_full, false, "No space left on device"},
-        {bhint, {"show"}, output::closed, false, "Bad file descriptor"},
-        {bhint, {"--help"}, output::closed, false, "Bad file descriptor"},
-        {bhint, {"set", "--force", "4"}, output::dev_full, false, "No space left on device"},
+        {logdump, {}, Output::dev_full, false, "No space left on device"},
+        {logdump, {"--json"}, Output::closed, false, "Bad file descriptor"},
+        {logdump, {}, Output::no_reader, true, "Broken pipe"},
+        {logdump, {}, Output::no_reader, false, ""},
+        {logdump, {"--version"}, Output::dev_full, false, "No space left on device"},
+        {bhint, {"show"}, Output::dev_full, false, "No space left on device"},
+        {bhint, {"show"}, Output::closed, false, "Bad file descriptor"},
+        {bhint, {"--help"}, Output::closed, false, "Bad file descriptor"},
+        {bhint, {"set", "--force", "4"}, Output::dev_full, false, "No space left on device"},
     };
     for (const auto &c : cases) {
         const auto r = run(c.p, c.args, c.out, c.ignore_sigpipe);
         const std::string what = std::string(c.p.name) + " " + testing::PrintToString(c.args) +
                                  " output " + std::to_string(static_cast<int>(c.out));
         if (*c.reason == '\0') {
-            EXPECT_EQ(r.signal, SIGPIPE) << what;
+            EXPECT_EQ(r.term_signal, SIGPIPE) << what;
             continue;
         }
-        EXPECT_EQ(r.status, 1) << what;
+        EXPECT_EQ(r.exit_code, 1) << what;
         EXPECT_EQ(r.err,
                   std::string(c.p.name) + ": cannot write standard output: " + c.reason + "\n")
             << what;
