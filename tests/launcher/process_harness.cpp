@@ -217,7 +217,7 @@ std::filesystem::path make_temp_dir(const std::string &prefix) {
     return tmpl;
 }
 
-std::string read_file(const std::string &path) {
+std::string read_file(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();

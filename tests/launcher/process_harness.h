@@ -80,7 +80,7 @@ Outcome run(const SpawnOptions &options);
 // Polls cond until it holds or the deadline passes.
 bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds deadline = kDeadline);
 
-std::string read_file(const std::string &path);
+std::string read_file(const std::filesystem::path &path);
 
 // A new empty directory /tmp/<prefix>XXXXXX; the test fails when none can be made.
 std::filesystem::path make_temp_dir(const std::string &prefix);

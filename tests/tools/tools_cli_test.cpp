@@ -77,7 +77,7 @@ TEST_F(ToolsCli, UsageErrorsAreOneLineAndAPointerToHelp) {
         {bhint, {"show", "1"}, "no operand"},
         {bhint, {"--force=1", "set", "1"}, "'--force' takes no value"},
     };
-    const std::string hint = harness::read_file((home_ / ".Tarnwick/Vantle/bhint.dat").string());
+    const std::string hint = harness::read_file(home_ / ".Tarnwick/Vantle/bhint.dat");
     for (const auto &c : cases) {
         const auto r = run(c.p, c.args);
         const std::string what = std::string(c.p.name) + " " + testing::PrintToString(c.args);
@@ -89,7 +89,7 @@ TEST_F(ToolsCli, UsageErrorsAreOneLineAndAPointerToHelp) {
         EXPECT_NE(lines[0].find(c.problem), std::string::npos) << what << ": " << lines[0];
         EXPECT_EQ(lines[1], "Try '" + std::string(c.p.name) + " --help'.") << what;
     }
-    EXPECT_EQ(harness::read_file((home_ / ".Tarnwick/Vantle/bhint.dat").string()), hint);
+    EXPECT_EQ(harness::read_file(home_ / ".Tarnwick/Vantle/bhint.dat"), hint);
 }
 
 TEST_F(ToolsCli, HelpAndVersionGoToStandardOutput) {
