@@ -192,9 +192,9 @@ TEST_F(LaunchLoop, AVanishedOutputReaderNeitherEndsTheLauncherNorStopsRestarts) 
     install(1, {"exit=42", "hint=2 exit=42"});
     install(2, {"exit=7"});
     hint(1);
-    harness::Process p(launcher({}, true));
-    p.close_output();
-    const Outcome got = p.wait();
+    auto options = launcher();
+    options.out = harness::Output::no_reader;
+    const Outcome got = harness::run(options);
     EXPECT_EQ(got.term_signal, 0);
     EXPECT_EQ(got.exit_code, 0);
     EXPECT_EQ(runs().size(), 3u);

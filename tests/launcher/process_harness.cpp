@@ -98,9 +98,11 @@ Process::Process(const SpawnOptions &options) {
     if ((options.out == Output::pipe || options.out == Output::no_reader) &&
         pipe2(p, O_CLOEXEC) == 0) {
         fds[1] = p[1];
-        out_ = p[0];
+        if (options.out == Output::pipe)
+            out_ = p[0];
+        else
+            close(p[0]);
     }
-    if (options.out == Output::no_reader) close_output();
     if (options.capture_err) fds[2] = err_ = temp_file();
 
     std::vector<char *> argv, envp;
@@ -180,11 +182,6 @@ std::vector<std::string> Process::lines(size_t n, std::chrono::milliseconds dead
         got_.append(buf, static_cast<size_t>(got));
     }
     return whole();
-}
-
-void Process::close_output() {
-    if (out_ >= 0) close(out_);
-    out_ = -1;
 }
 
 Outcome Process::wait(std::chrono::milliseconds deadline) {

@@ -63,8 +63,6 @@ class Process {
     void close_input();
     // Reads the output pipe until it holds n whole lines or the deadline passes.
     std::vector<std::string> lines(size_t n, std::chrono::milliseconds deadline = kDeadline);
-    // Closes the reading end of a standard-output pipe: its writes then fail.
-    void close_output();
     // Closes the input, waits for the end, killing the process when the deadline passes.
     Outcome wait(std::chrono::milliseconds deadline = kDeadline);
 

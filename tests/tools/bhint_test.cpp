@@ -38,11 +38,6 @@ class BootHintTool : public ::testing::Test {
         return harness::run(bhint(std::move(args), home));
     }
 
-    void install_slot(int slot) {
-        fs::create_directories(app_ / std::to_string(slot));
-        std::ofstream(app_ / std::to_string(slot) / "vantle") << "#!/bin/sh\n";
-    }
-
     std::string hint_bytes() { return harness::read_file(app_ / "bhint.dat"); }
 
     static std::string encoded(int32_t slot) {
@@ -53,41 +48,32 @@ class BootHintTool : public ::testing::Test {
     fs::path home_, app_;
 };
 
-// Set writes the 8 bytes that show reads back; a second set renames a new file over
+// Show fails with the launcher's messages until set writes the 8 bytes that it reads back.
+// Set refuses a slot without executable unless forced; a second set renames a new file over
 // the old hint (a reader never sees it half written).
-TEST_F(BootHintTool, SetReplacesTheHintWholeAndShowReadsIt) {
-    install_slot(1);
-    install_slot(12);
+TEST_F(BootHintTool, SetWritesWhatShowReads) {
+    const auto missing = run({"show"});
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.out,
+              "Failed to open boot hint file for reading (2 No such file or directory)\n");
+    EXPECT_EQ(run({"set", "7"}).exit_code, 1);
+    EXPECT_FALSE(fs::exists(app_ / "bhint.dat"));
+    ASSERT_EQ(run({"set", "--force", "7"}).exit_code, 0);
+    EXPECT_EQ(hint_bytes(), encoded(7));
+
+    fs::create_directories(app_ / "12");
+    std::ofstream(app_ / "12" / "vantle") << "#!/bin/sh\n";
     struct stat before {
     }, after{};
-    ASSERT_EQ(run({"set", "1"}).exit_code, 0);
     ASSERT_EQ(stat((app_ / "bhint.dat").c_str(), &before), 0);
     ASSERT_EQ(run({"set", "12"}).exit_code, 0);
     ASSERT_EQ(stat((app_ / "bhint.dat").c_str(), &after), 0);
     EXPECT_NE(before.st_ino, after.st_ino);
     EXPECT_EQ(hint_bytes(), encoded(12));
     EXPECT_EQ(run({"show"}).out, "12\n");
-}
 
-TEST_F(BootHintTool, SetRefusesASlotWithoutExecutableUnlessForced) {
-    auto refused = run({"set", "7"});
-    EXPECT_EQ(refused.exit_code, 1);
-    EXPECT_FALSE(fs::exists(app_ / "bhint.dat"));
-
-    auto forced = run({"set", "--force", "7"});
-    EXPECT_EQ(forced.exit_code, 0);
-    EXPECT_EQ(hint_bytes(), encoded(7));
-}
-
-TEST_F(BootHintTool, ShowPrintsTheLaunchersMessageAndFails) {
-    auto missing = run({"show"});
-    EXPECT_EQ(missing.exit_code, 1);
-    EXPECT_EQ(missing.out,
-              "Failed to open boot hint file for reading (2 No such file or directory)\n");
-
-    fs::create_directories(app_);
     std::ofstream(app_ / "bhint.dat", std::ios::binary) << std::string("\x03\0\0\0\0\0\0\0", 8);
-    auto corrupt = run({"show"});
+    const auto corrupt = run({"show"});
     EXPECT_EQ(corrupt.exit_code, 1);
     EXPECT_EQ(corrupt.out, "Corrupt boot hint file\n");
 }
