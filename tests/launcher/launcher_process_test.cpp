@@ -91,12 +91,10 @@ class LaunchLoop : public ::testing::Test {
     }
 
     harness::SpawnOptions launcher(std::vector<std::string> args = {}, bool pipe = true) {
-        harness::SpawnOptions options;
-        options.argv = {VANTLE_LAUNCHER};
-        options.argv.insert(options.argv.end(), args.begin(), args.end());
-        options.env = {"HOME=" + home_.string(), "VANTLE_FIXTURE_LOG=" + log_};
-        options.out = pipe ? harness::Output::pipe : harness::Output::file;
-        return options;
+        args.insert(args.begin(), VANTLE_LAUNCHER);
+        return {.argv = args,
+                .env = {"HOME=" + home_.string(), "VANTLE_FIXTURE_LOG=" + log_},
+                .out = pipe ? harness::Output::pipe : harness::Output::file};
     }
 
     std::vector<AppRun> runs() const {

@@ -99,7 +99,7 @@ TEST_F(Logdump, DamageIsReportedWithItsOffsetAndResyncGoesOn) {
 
     auto plain = dump({}, damaged);
     EXPECT_EQ(plain.exit_code, 1);
-    EXPECT_EQ(harness::lines(plain.out).size(), 1u) << "the good first record is still printed";
+    EXPECT_EQ(plain.out, text_bytes_.substr(0, text_bytes_.find('\n') + 1)) << "the good first one";
     EXPECT_EQ(plain.err,
               "ztc-logdump: " + file_.string() + ": unknown format version at byte offset " +
                   std::to_string(first + 4) + " (record at " + std::to_string(first) + ")\n");
@@ -107,10 +107,7 @@ TEST_F(Logdump, DamageIsReportedWithItsOffsetAndResyncGoesOn) {
     std::string stream = "junk" + binary_bytes_.substr(0, first + 10) + binary_bytes_.substr(first);
     auto resync = dump({"--resync"}, stream);
     EXPECT_EQ(resync.exit_code, 1);
-    const auto lines = harness::lines(resync.out);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_NE(lines[0].find("first"), std::string::npos);
-    EXPECT_NE(lines[1].find("second"), std::string::npos);
+    EXPECT_EQ(resync.out, text_bytes_);
     EXPECT_EQ(harness::lines(resync.err).size(), 2u) << resync.err;
 
     auto cut = dump({}, binary_bytes_.substr(0, binary_bytes_.size() - 3));

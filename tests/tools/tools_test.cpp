@@ -1,4 +1,5 @@
-// The built vantle-bhint against a temporary home.
+// The built tools against a temporary home: what both promise on their command line and
+// their standard output, and what vantle-bhint writes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,40 +7,57 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <thread>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "base/ztc/version.h"
 #include "tests/launcher/process_harness.h"
+#include "tests/tools/record_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class BootHintTool : public ::testing::Test {
+struct program {
+    const char *path;
+    const char *name;
+};
+const program logdump{ZTC_LOGDUMP, "ztc-logdump"};
+const program bhint{VANTLE_BHINT, "vantle-bhint"};
+
+class Tools : public ::testing::Test {
   protected:
     void SetUp() override {
-        home_ = harness::make_temp_dir("vantle_bhint_");
+        home_ = harness::make_temp_dir("vantle_tools_");
         app_ = home_ / ".Tarnwick" / "Vantle";
     }
     void TearDown() override { fs::remove_all(home_); }
 
-    harness::SpawnOptions bhint(std::vector<std::string> args, const fs::path &home = {}) {
-        args.insert(args.begin(), VANTLE_BHINT);
-        return {.argv = args, .env = {"HOME=" + (home.empty() ? home_ : home).string()}};
+    // The tool with HOME set and a record as its standard input.
+    harness::SpawnOptions tool(const program &p, std::vector<std::string> args,
+                               const fs::path &home = {}) {
+        args.insert(args.begin(), p.path);
+        return {.argv = args,
+                .env = {"HOME=" + (home.empty() ? home_ : home).string()},
+                .input = record_bytes::make({}),
+                .capture_err = true};
     }
     harness::Outcome run(std::vector<std::string> args, const fs::path &home = {}) {
-        return harness::run(bhint(std::move(args), home));
+        return harness::run(tool(bhint, std::move(args), home));
     }
 
     std::string hint_bytes() { return harness::read_file(app_ / "bhint.dat"); }
-
+    void write_hint(int32_t slot) {
+        fs::create_directories(app_);
+        std::ofstream(app_ / "bhint.dat", std::ios::binary) << encoded(slot);
+    }
     static std::string encoded(int32_t slot) {
         const uint32_t fields[2] = {static_cast<uint32_t>(slot), ~static_cast<uint32_t>(slot)};
         return std::string(reinterpret_cast<const char *>(fields), sizeof fields);
@@ -47,6 +65,105 @@ class BootHintTool : public ::testing::Test {
 
     fs::path home_, app_;
 };
+using ToolsCli = Tools;
+using BootHintTool = Tools;
+
+// One line that names the problem, one that points at --help; status 2, nothing done.
+TEST_F(ToolsCli, UsageErrorsAreOneLineAndAPointerToHelp) {
+    const struct {
+        const program &p;
+        std::vector<std::string> args;
+        const char *problem;
+    } cases[] = {
+        {logdump, {"--bogus"}, "'--bogus'"},
+        {logdump, {"-x"}, "'-x'"},
+        {logdump, {"--level"}, "'--level' needs a value"},
+        {logdump, {"-jl"}, "'-l' needs a value"},
+        {logdump, {"--json=yes"}, "'--json' takes no value"},
+        {logdump, {"--level=loud"}, "level 'loud'"},
+        {logdump, {"--module=NOSUCH"}, "module 'NOSUCH'"},
+        {logdump, {"--thread=x"}, "thread number 'x'"},
+        {logdump, {"--since=2024-02-30"}, "time '2024-02-30'"},
+        {logdump, {"--until", "yesterday"}, "time 'yesterday'"},
+        {bhint, {}, "missing command"},
+        {bhint, {"frobnicate"}, "'frobnicate'"},
+        {bhint, {"set"}, "SLOT"},
+        {bhint, {"set", "-1"}, "'-1'"},
+        {bhint, {"set", "--", "-1"}, "not '-1'"},
+        {bhint, {"set", "x1"}, "not 'x1'"},
+        {bhint, {"set", "1x"}, "not '1x'"},
+        {bhint, {"set", ""}, "not ''"},
+        {bhint, {"set", "2147483648"}, "not '2147483648'"},
+        {bhint, {"set", "1", "2"}, "one SLOT"},
+        {bhint, {"show", "1"}, "no operand"},
+        {bhint, {"--force=1", "set", "1"}, "'--force' takes no value"},
+    };
+    write_hint(3);
+    for (const auto &c : cases) {
+        const auto r = harness::run(tool(c.p, c.args));
+        const std::string what = std::string(c.p.name) + " " + testing::PrintToString(c.args);
+        EXPECT_EQ(r.exit_code, 2) << what;
+        EXPECT_EQ(r.out, "") << what;
+        const auto lines = harness::lines(r.err);
+        ASSERT_EQ(lines.size(), 2u) << what << ": " << r.err;
+        EXPECT_EQ(lines[0].rfind(std::string(c.p.name) + ": ", 0), 0u) << what;
+        EXPECT_NE(lines[0].find(c.problem), std::string::npos) << what << ": " << lines[0];
+        EXPECT_EQ(lines[1], "Try '" + std::string(c.p.name) + " --help'.") << what;
+    }
+    EXPECT_EQ(hint_bytes(), encoded(3));
+}
+
+TEST_F(ToolsCli, HelpAndVersionGoToStandardOutput) {
+    for (const program &p : {logdump, bhint}) {
+        const auto help = harness::run(tool(p, {"--help"}));
+        EXPECT_EQ(help.exit_code, 0);
+        EXPECT_EQ(help.out.rfind("Usage: " + std::string(p.name) + " ", 0), 0u) << help.out;
+        EXPECT_EQ(help.err, "");
+        const auto version = harness::run(tool(p, {"--version"}));
+        EXPECT_EQ(version.exit_code, 0);
+        EXPECT_EQ(version.out, std::string(p.name) + " " + ZTC_VERSION_STRING + "\n");
+    }
+}
+
+// Output that could not be written is a failure: a message and status 1, or SIGPIPE
+// for a reader that went away, as in any pipeline.
+TEST_F(ToolsCli, OutputThatCannotBeWrittenFails) {
+    using harness::Output;
+    const struct {
+        const program &p;
+        std::vector<std::string> args;
+        Output out;
+        bool ignore_sigpipe;
+        const char *reason; // empty: ended by SIGPIPE
+    } cases[] = {
+        {logdump, {}, Output::dev_full, false, "No space left on device"},
+        {logdump, {"--json"}, Output::closed, false, "Bad file descriptor"},
+        {logdump, {}, Output::no_reader, true, "Broken pipe"},
+        {logdump, {}, Output::no_reader, false, ""},
+        {logdump, {"--version"}, Output::dev_full, false, "No space left on device"},
+        {bhint, {"show"}, Output::dev_full, false, "No space left on device"},
+        {bhint, {"show"}, Output::closed, false, "Bad file descriptor"},
+        {bhint, {"--help"}, Output::closed, false, "Bad file descriptor"},
+        {bhint, {"set", "--force", "4"}, Output::dev_full, false, "No space left on device"},
+    };
+    write_hint(3);
+    for (const auto &c : cases) {
+        auto options = tool(c.p, c.args);
+        options.out = c.out;
+        if (c.ignore_sigpipe) options.ignored = {SIGPIPE};
+        const auto r = harness::run(options);
+        const std::string what = std::string(c.p.name) + " " + testing::PrintToString(c.args) +
+                                 " output " + std::to_string(static_cast<int>(c.out));
+        if (*c.reason == '\0') {
+            EXPECT_EQ(r.term_signal, SIGPIPE) << what;
+            continue;
+        }
+        EXPECT_EQ(r.exit_code, 1) << what;
+        EXPECT_EQ(r.err,
+                  std::string(c.p.name) + ": cannot write standard output: " + c.reason + "\n")
+            << what;
+    }
+}
 
 // Show fails with the launcher's messages until set writes the 8 bytes that it reads back.
 // Set refuses a slot without executable unless forced; a second set renames a new file over
@@ -169,8 +286,8 @@ TEST_F(BootHintTool, RacingAndKilledSetsLeaveAWholeHintAndNoTemporary) {
     const std::vector<std::string> valid = {encoded(1), encoded(2), encoded(3), encoded(4)};
     auto whole_hint = [&] { return std::count(valid.begin(), valid.end(), hint_bytes()) == 1; };
     for (int i = 0; i < 40; ++i) {
-        harness::Process killed(bhint({"set", "--force", std::to_string(i % 3 + 1)}));
-        harness::Process racing(bhint({"set", "--force", "4"}));
+        harness::Process killed(tool(bhint, {"set", "--force", std::to_string(i % 3 + 1)}));
+        harness::Process racing(tool(bhint, {"set", "--force", "4"}));
         std::this_thread::sleep_for(whole * (i % 10) / 10);
         EXPECT_TRUE(whole_hint()) << i;
         killed.signal(SIGKILL);
