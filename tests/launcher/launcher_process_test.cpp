@@ -334,9 +334,7 @@ TEST_F(LauncherSoak, SignalStormReachesOnlyTheOwnChildAndEndsOrderly) {
     // Unrelated processes that a stale child id could name; they note what reaches them.
     const std::string decoy_log = (home_ / "decoys").string();
     install(9, {"wait"});
-    harness::SpawnOptions decoy;
-    decoy.argv = {exe(9)};
-    decoy.env = {"VANTLE_FIXTURE_LOG=" + decoy_log};
+    const harness::SpawnOptions decoy{.argv = {exe(9)}, .env = {"VANTLE_FIXTURE_LOG=" + decoy_log}};
     std::deque<harness::Process> decoys;
     for (int i = 0; i < 8; ++i) decoys.emplace_back(decoy);
     ASSERT_TRUE(harness::eventually([&] {

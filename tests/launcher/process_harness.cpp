@@ -21,20 +21,16 @@ namespace {
 // Waits for pid until the deadline; kills it when the deadline passes.
 Outcome finish(pid_t pid, std::chrono::milliseconds deadline) {
     Outcome outcome;
-    const auto end = std::chrono::steady_clock::now() + deadline;
     int status = 0;
-    for (;;) {
-        const pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) break;
-        if (r < 0 && errno != EINTR) return outcome;
-        if (std::chrono::steady_clock::now() >= end) {
-            outcome.timed_out = true;
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(2ms);
+    pid_t r = 0;
+    outcome.timed_out = !eventually(
+        [&] { return (r = waitpid(pid, &status, WNOHANG)) != 0 && (r > 0 || errno != EINTR); },
+        deadline);
+    if (outcome.timed_out) {
+        kill(pid, SIGKILL);
+        r = waitpid(pid, &status, 0);
     }
+    if (r != pid) return outcome;
     if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) outcome.term_signal = WTERMSIG(status);
     return outcome;
@@ -170,13 +166,12 @@ void Process::close_input() {
 std::vector<std::string> Process::lines(size_t n, std::chrono::milliseconds deadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     auto whole = [&] { return harness::lines(got_.substr(0, got_.rfind('\n') + 1)); };
-    while (out_ >= 0 && whole().size() < n) {
+    for (char buf[4096]; whole().size() < n;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
         pollfd ready{out_, POLLIN, 0};
         if (left.count() <= 0) break;
         if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buf[4096];
         const ssize_t got = read(out_, buf, sizeof buf);
         if (got <= 0) break;
         got_.append(buf, static_cast<size_t>(got));
