@@ -158,11 +158,6 @@ void Process::feed(const std::string &bytes) {
     }
 }
 
-void Process::close_input() {
-    if (in_ >= 0) close(in_);
-    in_ = -1;
-}
-
 std::vector<std::string> Process::lines(size_t n, std::chrono::milliseconds deadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     auto whole = [&] { return harness::lines(got_.substr(0, got_.rfind('\n') + 1)); };
@@ -181,7 +176,8 @@ std::vector<std::string> Process::lines(size_t n, std::chrono::milliseconds dead
 
 Outcome Process::wait(std::chrono::milliseconds deadline) {
     if (pid_ <= 0) return {};
-    close_input();
+    if (in_ >= 0) close(in_);
+    in_ = -1;
     Outcome outcome = finish(pid_, deadline);
     pid_ = -1;
     outcome.out = take(out_, std::move(got_));

@@ -60,7 +60,6 @@ class Process {
     pid_t pid() const { return pid_; }
     void signal(int sig) const;
     void feed(const std::string &bytes);
-    void close_input();
     // Reads the output pipe until it holds n whole lines or the deadline passes.
     std::vector<std::string> lines(size_t n, std::chrono::milliseconds deadline = kDeadline);
     // Closes the input, waits for the end, killing the process when the deadline passes.
