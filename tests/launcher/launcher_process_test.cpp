@@ -91,12 +91,10 @@ class LaunchLoop : public ::testing::Test {
     }
 
     harness::SpawnOptions launcher(std::vector<std::string> args = {}, bool pipe = true) {
-        harness::SpawnOptions options;
-        options.argv = {VANTLE_LAUNCHER};
-        options.argv.insert(options.argv.end(), args.begin(), args.end());
-        options.env = {"HOME=" + home_.string(), "VANTLE_FIXTURE_LOG=" + log_};
-        options.stdout_pipe = pipe;
-        return options;
+        args.insert(args.begin(), VANTLE_LAUNCHER);
+        return {.argv = args,
+                .env = {"HOME=" + home_.string(), "VANTLE_FIXTURE_LOG=" + log_},
+                .out = pipe ? harness::Output::pipe : harness::Output::file};
     }
 
     std::vector<AppRun> runs() const {
@@ -192,9 +190,9 @@ TEST_F(LaunchLoop, AVanishedOutputReaderNeitherEndsTheLauncherNorStopsRestarts) 
     install(1, {"exit=42", "hint=2 exit=42"});
     install(2, {"exit=7"});
     hint(1);
-    harness::Process p(launcher({}, true));
-    p.close_output();
-    const Outcome got = p.wait();
+    auto options = launcher();
+    options.out = harness::Output::no_reader;
+    const Outcome got = harness::run(options);
     EXPECT_EQ(got.term_signal, 0);
     EXPECT_EQ(got.exit_code, 0);
     EXPECT_EQ(runs().size(), 3u);
@@ -336,9 +334,7 @@ TEST_F(LauncherSoak, SignalStormReachesOnlyTheOwnChildAndEndsOrderly) {
     // Unrelated processes that a stale child id could name; they note what reaches them.
     const std::string decoy_log = (home_ / "decoys").string();
     install(9, {"wait"});
-    harness::SpawnOptions decoy;
-    decoy.argv = {exe(9)};
-    decoy.env = {"VANTLE_FIXTURE_LOG=" + decoy_log};
+    const harness::SpawnOptions decoy{.argv = {exe(9)}, .env = {"VANTLE_FIXTURE_LOG=" + decoy_log}};
     std::deque<harness::Process> decoys;
     for (int i = 0; i < 8; ++i) decoys.emplace_back(decoy);
     ASSERT_TRUE(harness::eventually([&] {

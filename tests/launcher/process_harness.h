@@ -1,9 +1,9 @@
-// Running code and programs in their own processes, with deadlines, for the launcher tests.
+// Running code and programs in their own processes, with deadlines, for the launcher and
+// tool tests.
 #ifndef VANTLE_TESTS_PROCESS_HARNESS_H
 #define VANTLE_TESTS_PROCESS_HARNESS_H
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -20,6 +20,7 @@ struct Outcome {
     int exit_code = -1;  // when the process exited
     int term_signal = 0; // when a signal ended it
     std::string out;     // its standard output
+    std::string err;     // its standard error, when captured
     std::string result;  // what a forked function returned
 };
 
@@ -27,15 +28,28 @@ struct Outcome {
 // Outcome::result. The child never returns into the test framework.
 Outcome run_forked(const std::function<std::string()> &fn);
 
-struct SpawnOptions {
-    std::vector<std::string> argv;
-    std::vector<std::string> env; // the whole environment, "NAME=value"
-    bool stdout_pipe = false;     // a pipe (read once the program ended) instead of a file
-    std::vector<int> blocked;     // the signal mask it starts with
-    std::vector<int> ignored;     // signals it starts ignoring; all others default
+// Where a program's standard output goes.
+enum class Output {
+    file,      // a file, read once the program ended
+    pipe,      // a pipe, read while it runs (Process::lines) and once it ended
+    dev_full,  // writes fail with ENOSPC
+    closed,    // no descriptor 1
+    no_reader, // a pipe whose reading end is closed before the start
 };
 
-// A program started with exactly the given environment, mask and dispositions.
+struct SpawnOptions {
+    std::vector<std::string> argv{};
+    std::vector<std::string> env{}; // the whole environment, "NAME=value"; empty: the test's own
+    Output out = Output::file;
+    std::string input{};        // its standard input, as a regular file
+    bool input_pipe = false;    // a pipe the test feeds instead (Process::feed)
+    bool capture_err = false;   // standard error into Outcome::err instead of the test's
+    std::string cwd{};          // its working directory, when not empty
+    std::vector<int> blocked{}; // the signal mask it starts with
+    std::vector<int> ignored{}; // signals it starts ignoring; all others default
+};
+
+// A program started with exactly the given descriptors, environment, mask and dispositions.
 class Process {
   public:
     explicit Process(const SpawnOptions &options);
@@ -45,21 +59,25 @@ class Process {
 
     pid_t pid() const { return pid_; }
     void signal(int sig) const;
-    // Closes the reading end of a standard-output pipe: its writes then fail.
-    void close_output();
-    // Waits for the end, killing the process when the deadline passes.
+    void feed(const std::string &bytes);
+    // Reads the output pipe until it holds n whole lines or the deadline passes.
+    std::vector<std::string> lines(size_t n, std::chrono::milliseconds deadline = kDeadline);
+    // Closes the input, waits for the end, killing the process when the deadline passes.
     Outcome wait(std::chrono::milliseconds deadline = kDeadline);
 
   private:
     pid_t pid_ = -1;
-    int pipe_fd_ = -1;
-    FILE *out_file_ = nullptr;
+    int in_ = -1, out_ = -1, err_ = -1;
+    std::string got_;
 };
+
+// Runs a program to its end.
+Outcome run(const SpawnOptions &options);
 
 // Polls cond until it holds or the deadline passes.
 bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds deadline = kDeadline);
 
-std::string read_file(const std::string &path);
+std::string read_file(const std::filesystem::path &path);
 
 // A new empty directory /tmp/<prefix>XXXXXX; the test fails when none can be made.
 std::filesystem::path make_temp_dir(const std::string &prefix);

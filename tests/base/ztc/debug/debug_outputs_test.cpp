@@ -1,4 +1,4 @@
-// Managed outputs, file and journal outputs, settings and the print macros.
+// Managed outputs, file and journal outputs, settings, the print macros and fork.
 #include <errno.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -14,11 +15,13 @@
 #include <vector>
 
 #include "base/ztc/debug/outputs.h"
+#include "base/ztc/os/printf.h"
 #include "tests/base/ztc/debug/binary_record_decoder.h"
 #include "tests/base/ztc/debug/debug_test_support.h"
 #include "tests/launcher/process_harness.h"
 
 using namespace dtest;
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -55,10 +58,6 @@ std::vector<debug_output_t *> list_now() {
     std::vector<debug_output_t *> outputs;
     for (debug_output_t *o = debug_output_list; o != nullptr; o = o->next) outputs.push_back(o);
     return outputs;
-}
-
-std::string read_all(const fs::path &path) {
-    return harness::read_file(path.string());
 }
 } // namespace
 
@@ -123,26 +122,22 @@ TEST(ManagedOutputs, AddFindRemoveAndLevels) {
 TEST(Settings, Configure) {
     struct Case {
         const char *settings;
-        error_code_t result;
-        int generic, io, test, runtime;
+        error_code_t result = ERROR_INVALID_ARGUMENT; // and nothing changed
+        int generic = 3, io = 3, test = 3, runtime = 3;
     };
-    constexpr error_code_t ok = ERROR_SUCCESS, wrong = ERROR_INVALID_ARGUMENT;
-    const Case cases[] = {
+    constexpr error_code_t ok = ERROR_SUCCESS;
+    std::vector<Case> cases = {
         {"warn", ok, 2, 2, 2, 2},
         {"info,io=debug", ok, 3, 4, 3, 4},
         {" IO = Trace , Test=0", ok, 3, 9, 0, 9},
         {"io=debug,io=off", ok, 3, 0, 3, 3},
         {"debug,io=1", ok, 4, 1, 4, 4},
         {"7,ERROR", ok, 1, 1, 1, 1},
-        {"", ok, 3, 3, 3, 3},
-        {"loud", wrong, 3, 3, 3, 3},
-        {"io=", wrong, 3, 3, 3, 3},
-        {"nosuch=3", wrong, 3, 3, 3, 3},
-        {"debug,,io=3", wrong, 3, 3, 3, 3},
-        {"10", wrong, 3, 3, 3, 3},
-        {"debug,io=debug,", wrong, 3, 3, 3, 3},
-        {"=3", wrong, 3, 3, 3, 3},
+        {"", ok},
     };
+    for (const char *wrong :
+         {"loud", "io=", "nosuch=3", "debug,,io=3", "10", "debug,io=debug,", "=3"})
+        cases.push_back({wrong});
     SavedLevels saved;
     for (const Case &c : cases) {
         for (int &level : debug_output_stderr.levels) level = 3;
@@ -178,16 +173,14 @@ TEST(Settings, FromTheEnvironment) {
          false},
     };
     for (const Case &c : cases) {
-        harness::SpawnOptions options;
-        options.argv = {"/bin/sh", "-c", "exec \"$0\" 2>&1", SETTINGS_CHILD};
-        options.env = c.env;
-        const harness::Outcome outcome = harness::Process(options).wait();
+        const harness::Outcome outcome = harness::run(
+            {.argv = {"/bin/sh", "-c", "exec \"$0\" 2>&1", SETTINGS_CHILD}, .env = c.env});
         EXPECT_EQ(outcome.exit_code, 0) << outcome.out;
         EXPECT_EQ(harness::lines(outcome.out).at(0), c.first_line);
         EXPECT_EQ(outcome.out.find("  io note 7\n") != std::string::npos, c.note) << outcome.out;
     }
     // The file output took the same levels and wrote its line out at exit.
-    EXPECT_NE(read_all(file).find("IO4"), std::string::npos) << read_all(file);
+    EXPECT_NE(harness::read_file(file).find("IO4"), std::string::npos) << harness::read_file(file);
     fs::remove_all(dir);
 }
 
@@ -241,24 +234,23 @@ TEST(FileOutput, RotationReopenAndFlushing) {
     debug_output_set_level(out, kTest, 9);
     for (int i = 0; i < 10; ++i)
         debug_print(out, kTest, 5, "f", 1, "fn", "line %d%s", i, std::string(40, '.').c_str());
-    EXPECT_EQ(read_all(path), "");
+    EXPECT_EQ(harness::read_file(path), "");
     debug_output_flush(out);
-    EXPECT_EQ(read_all(path), line_of(9));
-    EXPECT_EQ(read_all(path + ".1"), line_of(6) + line_of(7) + line_of(8));
-    EXPECT_EQ(read_all(path + ".2"), line_of(3) + line_of(4) + line_of(5));
+    EXPECT_EQ(harness::read_file(path), line_of(9));
+    EXPECT_EQ(harness::read_file(path + ".1"), line_of(6) + line_of(7) + line_of(8));
+    EXPECT_EQ(harness::read_file(path + ".2"), line_of(3) + line_of(4) + line_of(5));
     EXPECT_FALSE(fs::exists(path + ".3"));
     const mode_t mask = umask(0);
     umask(mask);
-    struct stat st {};
-    stat(path.c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0644 & ~mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(path).permissions()), 0644 & ~mask);
 
     fs::rename(path, dir / "moved.log");
     debug_print(out, kTest, 2, "f", 1, "fn", "warning");
-    EXPECT_NE(read_all(dir / "moved.log").find("fn:    1:  warning\n"), std::string::npos);
+    EXPECT_NE(harness::read_file(dir / "moved.log").find("fn:    1:  warning\n"),
+              std::string::npos);
     EXPECT_EQ(debug_output_reopen(out), ERROR_SUCCESS);
     debug_print(out, kTest, 1, "f", 1, "fn", "error");
-    EXPECT_NE(read_all(path).find("fn:    1:  error\n"), std::string::npos);
+    EXPECT_NE(harness::read_file(path).find("fn:    1:  error\n"), std::string::npos);
     EXPECT_EQ(debug_output_dropped(out), 0u);
     debug_output_close(out);
     EXPECT_EQ(debug_output_find("app"), nullptr);
@@ -277,7 +269,7 @@ TEST(FileOutput, BinaryRecordsAndFullDisk) {
     debug_print(bin, kTest, 3, "src/a", 7, "fn", "m%d", 1);
     debug_print(bin, kTest, 3, "src/a", 8, "fn", "m%d", 2);
     debug_output_close(bin);
-    const std::string records = read_all(dir / "r.bin");
+    const std::string records = harness::read_file(dir / "r.bin");
     RecordReader reader(records);
     EXPECT_EQ(reader.next(), (Record{-1, 3, kTest, 7, 5, 42, "src/a", "fn", "m1"}));
     EXPECT_EQ(reader.next(), (Record{-1, 3, kTest, 8, 5, 42, "src/a", "fn", "m2"}));
@@ -374,5 +366,57 @@ TEST(JournalOutput, FieldsPrioritiesAndDrops) {
     EXPECT_EQ(debug_output_open_journal("j", std::string(200, 'p').c_str()), nullptr);
     EXPECT_EQ(errno, ENAMETOOLONG);
     EXPECT_EQ(list_now(), std::vector{&debug_output_stderr});
+    fs::remove_all(dir);
+}
+
+// A fork while another thread is inside a delivery, holding the list lock and an output's
+// lock: the child prints and registers. It also writes out its file outputs, but the line the
+// parent still buffers is the parent's to write, and arrives once.
+TEST(Fork, ChildPrintsAndRegistersWhileAnotherThreadDelivers) {
+    const fs::path dir = harness::make_temp_dir("ztc_fork_");
+    const std::string path = (dir / "f.log").string();
+    debug_output_t *file = debug_output_open_file("file", path.c_str(), DEBUG_OUTPUT_TEXT, 0, 0);
+    ASSERT_NE(file, nullptr);
+    debug_print(file, kTest, 3, "f", 1, "fn", "buffered before the fork");
+    static std::atomic<bool> inside{false};
+    debug_output_t slow;
+    debug_output_init_text(
+        &slow, "slow", nullptr,
+        [](intptr_t, const void *, size_t n) {
+            inside = true;
+            std::this_thread::sleep_for(1500ms);
+            return static_cast<int>(n);
+        },
+        0);
+    debug_output_set_level(&slow, -1, 0);
+    debug_output_set_level(&slow, kTest, 9);
+    ASSERT_EQ(debug_output_add(&slow), ERROR_SUCCESS);
+    std::thread printer([] { debug_print(nullptr, kTest, 5, "f", 1, "fn", "slow line"); });
+    while (!inside.load()) std::this_thread::sleep_for(1ms);
+
+    const harness::Outcome outcome = harness::run_forked([] {
+        alarm(5); // a child that hangs ends by the alarm
+        dup2(STDOUT_FILENO, STDERR_FILENO);
+        debug_print(nullptr, 1, 1, "f", 1, "fn", "child prints");
+        const error_code_t registered =
+            zt_printf_register("forked_child", [](const void *, char *buf, size_t size) {
+                return snprintf(buf, size, "child");
+            });
+        debug_output_flush(nullptr);
+        char text[64];
+        zt_snprintf(text, sizeof text, "%p{forked_child}", nullptr);
+        return std::to_string(registered) + " " + text;
+    });
+    printer.join();
+    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_EQ(outcome.term_signal, 0);
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_TRUE(outcome.out.ends_with("fn:    1:  child prints\n")) << outcome.out;
+    EXPECT_EQ(outcome.result, "0 child");
+    EXPECT_EQ(debug_output_remove(&slow), ERROR_SUCCESS);
+    debug_output_close(file);
+    const std::string text = harness::read_file(path);
+    EXPECT_NE(text.find("buffered before the fork"), std::string::npos);
+    EXPECT_EQ(text.find("buffered before the fork"), text.rfind("buffered before the fork"));
     fs::remove_all(dir);
 }
