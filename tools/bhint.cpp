@@ -199,20 +199,37 @@ void remove_stale_temps(const std::string &target) {
 int open_temp(const std::string &target, std::string *tmp, bool *named) {
     *named = false;
     int fd = open(dir_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        *tmp = temp_name(target);
-        fd = open(tmp->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-        *named = fd >= 0;
-        if (fd < 0 && errno != EEXIST) return -1;
-    }
-    if (fd >= 0 && flock(fd, LOCK_EX) != 0) {
+    if (fd >= 0) {
+        if (flock(fd, LOCK_EX) == 0) return fd;
         const int err = errno;
-        if (*named) unlink(tmp->c_str());
         close(fd);
         errno = err;
         return -1;
     }
-    return fd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *tmp = temp_name(target);
+        fd = open(tmp->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return -1;
+        if (flock(fd, LOCK_EX) != 0) {
+            const int err = errno;
+            unlink(tmp->c_str());
+            close(fd);
+            errno = err;
+            return -1;
+        }
+        // Named before it was locked: another set's clean-up may have taken it away in
+        // between, so it counts only while the name still leads to this file.
+        struct stat mine, at_name;
+        if (fstat(fd, &mine) == 0 && stat(tmp->c_str(), &at_name) == 0 &&
+            mine.st_ino == at_name.st_ino && mine.st_dev == at_name.st_dev) {
+            *named = true;
+            return fd;
+        }
+        close(fd);
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 // Gives the unnamed file fd a temporary name beside target.
