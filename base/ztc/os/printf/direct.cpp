@@ -6,7 +6,7 @@ namespace ztc::printf_engine::direct {
 namespace {
 
 // More characters after "%" than this may reach the general path's limit on
-// a specification's length; such rare conversions are left to it.
+// a conversion's length; such rare conversions are left to it.
 constexpr int MAX_DIRECT_SPEC_CHARS = 12;
 
 // Reads the length letters at p: h hh l ll z j t. Anything else is none.
