@@ -1,8 +1,12 @@
 // Managed outputs, file and journal outputs, settings, the print macros and fork.
 #include <errno.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -367,6 +371,50 @@ TEST(JournalOutput, FieldsPrioritiesAndDrops) {
     EXPECT_EQ(errno, ENAMETOOLONG);
     EXPECT_EQ(list_now(), std::vector{&debug_output_stderr});
     fs::remove_all(dir);
+}
+
+// The C library sends to /dev/log: a child with a mount namespace of its own puts a socket
+// there. The ident and facility of the output and the priority of each level arrive.
+TEST(SyslogOutput, IdentFacilityAndPriorities) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+            mount("tmpfs", "/dev", "tmpfs", 0, nullptr) != 0)
+            _exit(77);
+        const int server = socket(AF_UNIX, SOCK_DGRAM, 0);
+        struct sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        strcpy(addr.sun_path, "/dev/log");
+        if (bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) _exit(2);
+        debug_output_t *out = debug_output_open_syslog("syslog", "ztc-test", LOG_LOCAL3);
+        if (out == nullptr) _exit(3);
+        debug_output_set_level(out, kTest, 9);
+        const std::pair<int, int> priorities[] = {{1, LOG_ERR}, {3, LOG_NOTICE}, {9, LOG_DEBUG}};
+        for (const auto &[level, priority] : priorities) {
+            debug_print(out, kTest, level, "f", 1, "fn", "level %d", level);
+            char buf[512];
+            const ssize_t n = recv(server, buf, sizeof buf - 1, MSG_DONTWAIT);
+            if (n <= 0) _exit(4);
+            const std::string got(buf, static_cast<size_t>(n));
+            const std::string head = "<" + std::to_string(LOG_LOCAL3 | priority) + ">";
+            const std::string tail =
+                "ztc-test[" + std::to_string(getpid()) + "]: level " + std::to_string(level);
+            if (got.rfind(head, 0) != 0 || got.size() < tail.size() ||
+                got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
+                fprintf(stderr, "syslog datagram: %s\n", got.c_str());
+                _exit(5);
+            }
+        }
+        debug_output_close(out);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace for /dev/log here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // A fork while another thread is inside a delivery, holding the list lock and an output's
