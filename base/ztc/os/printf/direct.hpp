@@ -264,9 +264,9 @@ enum class Read { done, give_up, numbered, single };
 // the format. A format it rejects thus never reaches the buffer: its error
 // text replaces nothing printed before it. Without `numbered` a positional
 // number ends the reading (Read::numbered): such formats are read again with
-// it, out of line; and a format of one bare conversion alone ends it at once
-// (Read::single, nothing stored), to be printed by print_single.
-template <bool numbered>
+// it, out of line. With `single`, a format of one bare conversion alone
+// ("%d") ends it at once (Read::single, nothing stored).
+template <bool numbered, bool single = false>
 [[gnu::always_inline]] inline Read read_format(const char *fmt, Specs &specs) {
     const char *p = fmt;
     // Widths and precisions that could add up past an int's output are left
@@ -283,8 +283,7 @@ template <bool numbered>
         if (count == MAX_DIRECT_SPECS) return Read::give_up;
         Spec &spec = specs.spec[count++];
         if (const Kind kind = bare_kinds[static_cast<unsigned char>(p[1])]) {
-            // One bare conversion alone ("%d") is printed without the list.
-            if constexpr (!numbered) {
+            if constexpr (single) {
                 if (p == fmt && p[2] == '\0') return Read::single;
             }
             spec.start = p;
@@ -478,8 +477,8 @@ int print_numbered(char *buf, size_t size, const char *fmt, const Frame *frame, 
     return out.terminate();
 }
 
-// print() for a format of one bare conversion and nothing else: for it the
-// list and the loops cost more than the digits.
+// print() for a format of one bare conversion and nothing else ("%d"): for
+// it the list and the loops cost more than the digits.
 [[gnu::always_inline]] inline int print_single(char *buf, size_t size, const char *fmt,
                                                const Frame *frame, va_list ap,
                                                bool &general_first) {
@@ -497,14 +496,20 @@ int print_numbered(char *buf, size_t size, const char *fmt, const Frame *frame, 
     return finish(out, frame);
 }
 
+// `single`: formats of one bare conversion take print_single. Only the
+// entry that is most often called so gets it: inline, it enlarges the
+// caller's frame.
+template <bool single = false>
 [[gnu::always_inline]] inline int print(char *buf, size_t size, const char *fmt, const Frame *frame,
                                         va_list ap, bool &general_first) {
     general_first = true;
     Specs specs;
-    const Read read = read_format<false>(fmt, specs);
+    const Read read = read_format<false, single>(fmt, specs);
     if (read != Read::done) [[unlikely]] {
-        if (read == Read::single) [[likely]]
-            return print_single(buf, size, fmt, frame, ap, general_first);
+        if constexpr (single) {
+            if (read == Read::single) [[likely]]
+                return print_single(buf, size, fmt, frame, ap, general_first);
+        }
         if (read == Read::give_up) return GIVE_UP;
         const int result = print_numbered(buf, size, fmt, frame, ap);
         general_first = result < 0;
