@@ -258,14 +258,15 @@ constexpr int general_type(uint8_t letter) {
 }
 
 // How reading a format ended.
-enum class Read { done, give_up, numbered };
+enum class Read { done, give_up, numbered, single };
 
 // Reads every conversion of fmt; give_up where the general path must serve
 // the format. A format it rejects thus never reaches the buffer: its error
 // text replaces nothing printed before it. Without `numbered` a positional
 // number ends the reading (Read::numbered): such formats are read again with
-// it, out of line.
-template <bool numbered>
+// it, out of line. With `single`, a format of one bare conversion alone
+// ("%d") ends it at once (Read::single, nothing stored).
+template <bool numbered, bool single = false>
 [[gnu::always_inline]] inline Read read_format(const char *fmt, Specs &specs) {
     const char *p = fmt;
     // Widths and precisions that could add up past an int's output are left
@@ -282,6 +283,9 @@ template <bool numbered>
         if (count == MAX_DIRECT_SPECS) return Read::give_up;
         Spec &spec = specs.spec[count++];
         if (const Kind kind = bare_kinds[static_cast<unsigned char>(p[1])]) {
+            if constexpr (single) {
+                if (p == fmt && p[2] == '\0') return Read::single;
+            }
             spec.start = p;
             spec.kind = kind;
             spec.size = 2;
@@ -473,12 +477,39 @@ int print_numbered(char *buf, size_t size, const char *fmt, const Frame *frame, 
     return out.terminate();
 }
 
+// print() for a format of one bare conversion and nothing else ("%d"): for
+// it the list and the loops cost more than the digits.
+[[gnu::always_inline]] inline int print_single(char *buf, size_t size, const char *fmt,
+                                               const Frame *frame, va_list ap,
+                                               bool &general_first) {
+    Spec spec;
+    spec.start = fmt;
+    spec.kind = bare_kinds[static_cast<unsigned char>(fmt[1])];
+    spec.size = 2;
+    spec.letter = static_cast<uint8_t>(fmt[1]);
+    spec.len = ZT_PRINTF_LEN_NONE;
+    Sink out{buf, size};
+    if (frame != nullptr) put_frame_text(out, frame->before);
+    ListValues values{ap};
+    if (!print_spec(out, spec, values)) return GIVE_UP;
+    general_first = false;
+    return finish(out, frame);
+}
+
+// `single`: formats of one bare conversion take print_single. Only the
+// entry that is most often called so gets it: inline, it enlarges the
+// caller's frame.
+template <bool single = false>
 [[gnu::always_inline]] inline int print(char *buf, size_t size, const char *fmt, const Frame *frame,
                                         va_list ap, bool &general_first) {
     general_first = true;
     Specs specs;
-    const Read read = read_format<false>(fmt, specs);
+    const Read read = read_format<false, single>(fmt, specs);
     if (read != Read::done) [[unlikely]] {
+        if constexpr (single) {
+            if (read == Read::single) [[likely]]
+                return print_single(buf, size, fmt, frame, ap, general_first);
+        }
         if (read == Read::give_up) return GIVE_UP;
         const int result = print_numbered(buf, size, fmt, frame, ap);
         general_first = result < 0;

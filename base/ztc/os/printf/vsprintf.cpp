@@ -69,10 +69,11 @@ bool try_direct(const char *fmt) {
 }
 
 // The direct output; -1 where the general path must serve the format.
+template <bool single = false>
 [[gnu::always_inline]] inline int print_direct(char *buf, size_t size, const char *fmt,
                                                const Frame *frame, va_list ap) {
     bool general_first = false;
-    const int result = direct::print(buf, size, fmt, frame, ap, general_first);
+    const int result = direct::print<single>(buf, size, fmt, frame, ap, general_first);
     if (general_first) general_first_slot(fmt) = fmt;
     return result;
 }
@@ -118,7 +119,7 @@ extern "C" [[gnu::aligned(64)]] int zt_snprintf(char *buf, size_t size, const ch
     int result = -1;
     if (try_direct(fmt)) {
         va_start(ap, fmt);
-        result = print_direct(buf, size, fmt, nullptr, ap);
+        result = print_direct<true>(buf, size, fmt, nullptr, ap);
         va_end(ap);
     }
     if (result < 0) [[unlikely]] {
