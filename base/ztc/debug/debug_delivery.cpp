@@ -1,19 +1,6 @@
 // The write loop shared by the text and binary writers.
 #include "base/ztc/debug/debug_internal.hpp"
 
-namespace {
-class LockGuard {
-  public:
-    explicit LockGuard(pthread_mutex_t *m) : m_(m) { pthread_mutex_lock(m_); }
-    ~LockGuard() { pthread_mutex_unlock(m_); }
-    LockGuard(const LockGuard &) = delete;
-    LockGuard &operator=(const LockGuard &) = delete;
-
-  private:
-    pthread_mutex_t *m_;
-};
-} // namespace
-
 namespace ztc::debug {
 
 void deliver(const debug_output_t *output, pthread_mutex_t *lock, debug_write_cb write,

@@ -8,6 +8,18 @@
 
 namespace ztc::debug {
 
+// Holds a mutex for a scope.
+class LockGuard {
+  public:
+    explicit LockGuard(pthread_mutex_t *m) : m_(m) { pthread_mutex_lock(m_); }
+    ~LockGuard() { pthread_mutex_unlock(m_); }
+    LockGuard(const LockGuard &) = delete;
+    LockGuard &operator=(const LockGuard &) = delete;
+
+  private:
+    pthread_mutex_t *m_;
+};
+
 constexpr int kModuleTag = 49; // its prints carry no thread name
 
 // The standard-error output's line format.

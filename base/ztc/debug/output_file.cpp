@@ -149,14 +149,6 @@ struct FileOutput : OpenedOutput {
 // Every open file output, linked under the list lock.
 FileOutput *files = nullptr;
 
-class ListLock {
-  public:
-    ListLock() { pthread_mutex_lock(&debug_output_list_lock); }
-    ~ListLock() { pthread_mutex_unlock(&debug_output_list_lock); }
-    ListLock(const ListLock &) = delete;
-    ListLock &operator=(const ListLock &) = delete;
-};
-
 pthread_mutex_t *output_lock(debug_output_t *output) {
     return output->type == DEBUG_OUTPUT_TEXT ? &output->u.text.lock : &output->u.binary.lock;
 }
@@ -185,12 +177,12 @@ void flush_if_file(debug_output_t *output) {
     FileOutput *file = file_of(output);
     // From inside a delivery to it, this thread already holds its lock.
     if (file == nullptr || busy_in_this_thread(output)) return;
-    ListLock list;
+    LockGuard list(&debug_output_list_lock);
     flush_locked(file);
 }
 
 void flush_all_files() {
-    ListLock list;
+    LockGuard list(&debug_output_list_lock);
     for (FileOutput *f = files; f != nullptr; f = f->next_file)
         if (!busy_in_this_thread(&f->record)) flush_locked(f);
 }
@@ -213,7 +205,7 @@ void drop_file_buffers_in_child() {
 void release_file(OpenedOutput *opened) {
     auto *file = static_cast<FileOutput *>(opened);
     {
-        ListLock list;
+        LockGuard list(&debug_output_list_lock);
         flush_locked(file);
         for (FileOutput **link = &files; *link != nullptr; link = &(*link)->next_file) {
             if (*link == file) {
@@ -258,7 +250,7 @@ extern "C" debug_output_t *debug_output_open_file(const char *name, const char *
         debug_output_init_text(&file->record, name, nullptr, file_write, user);
     else
         debug_output_init_binary(&file->record, name, file_write, user);
-    ListLock list;
+    LockGuard list(&debug_output_list_lock);
     file->next_file = files;
     files = file;
     debug_output_add(&file->record);
@@ -269,7 +261,7 @@ extern "C" error_code_t debug_output_reopen(debug_output_t *output) {
     FileOutput *file = file_of(output);
     if (file == nullptr) return ERROR_INVALID_ARGUMENT;
     if (busy_in_this_thread(output)) return ERROR_IN_USE;
-    ListLock list;
+    LockGuard list(&debug_output_list_lock);
     pthread_mutex_t *lock = output_lock(output);
     pthread_mutex_lock(lock);
     file->flush();

@@ -18,14 +18,6 @@ constinit debug_output_t retired_output = [] {
 namespace {
 constexpr int kDefaultLevel = 3;
 
-class ListLock {
-  public:
-    ListLock() { pthread_mutex_lock(&debug_output_list_lock); }
-    ~ListLock() { pthread_mutex_unlock(&debug_output_list_lock); }
-    ListLock(const ListLock &) = delete;
-    ListLock &operator=(const ListLock &) = delete;
-};
-
 debug_output_t *next_of(const debug_output_t *o) {
     return __atomic_load_n(&o->next, __ATOMIC_RELAXED);
 }
@@ -92,7 +84,7 @@ void debug_output_init_external(debug_output_t *output, const char *name,
 
 error_code_t debug_output_add(debug_output_t *output) {
     if (output == nullptr) return ERROR_INVALID_ARGUMENT;
-    ListLock lock;
+    ztc::debug::LockGuard lock(&debug_output_list_lock);
     if (is_linked(output)) return ERROR_INVALID_ARGUMENT;
     output->id = free_id();
     __atomic_store_n(&output->next, nullptr, __ATOMIC_RELAXED);
@@ -109,7 +101,7 @@ error_code_t debug_output_remove(debug_output_t *output) {
     if (ztc::debug::busy_in_this_thread(output)) return ERROR_IN_USE;
     // Held throughout: no delivery to any output is under way (they hold this lock too), and
     // none can start before the record is marked removed.
-    ListLock lock;
+    ztc::debug::LockGuard lock(&debug_output_list_lock);
     debug_output_t **link = &debug_output_list;
     while (*link != nullptr && *link != output) link = &(*link)->next;
     if (*link == nullptr) return ERROR_INVALID_ARGUMENT;
@@ -123,7 +115,7 @@ debug_output_t *debug_output_find(const char *name) {
     if (name == nullptr) return nullptr;
     const size_t length = strnlen(name, sizeof debug_output_t::name);
     if (length == sizeof debug_output_t::name) return nullptr;
-    ListLock lock;
+    ztc::debug::LockGuard lock(&debug_output_list_lock);
     for (debug_output_t *o = debug_output_list; o != nullptr; o = next_of(o))
         if (strnlen(o->name, sizeof o->name) == length && memcmp(o->name, name, length) == 0)
             return o;
