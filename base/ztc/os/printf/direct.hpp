@@ -43,10 +43,6 @@ inline constexpr int REMEMBERED_PARSE_QUICKER = 4;
 // library's search costs more.
 inline constexpr int SHORT_TEXT = 8;
 
-constexpr unsigned length_bit(int code) {
-    return 1u << code;
-}
-
 // Letter -> the length codes with which this output serves it (0: none).
 inline constexpr std::array<uint16_t, 256> served_lengths = [] {
     constexpr unsigned integer = length_bit(ZT_PRINTF_LEN_NONE) | length_bit(ZT_PRINTF_LEN_H) |

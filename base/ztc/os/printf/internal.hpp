@@ -33,7 +33,11 @@ int registry_slots_in_use();
 // Around fork: the registration lock is held across it, so a child never inherits it taken.
 void registry_lock_for_fork();
 void registry_unlock_after_fork();
-void registry_reset_in_child();
+
+// A length code (ZT_PRINTF_LEN_*) as a bit of a set of them.
+constexpr unsigned length_bit(int code) {
+    return 1u << code;
+}
 
 enum PieceFlag : uint8_t {
     FLAG_MINUS = 1u << 0, // pad on the right

@@ -35,9 +35,6 @@ constexpr std::array<int8_t, 256> conversion_types = [] {
     return types;
 }();
 
-constexpr unsigned length_bit(int code) {
-    return 1u << code;
-}
 constexpr unsigned ALL_LENGTHS = length_bit(ZT_PRINTF_LEN_I64 + 1) - 1;
 
 // Type -> the length modifier codes it accepts.

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <new>
 
 #include "base/ztc/os/printf/internal.hpp"
 
@@ -40,9 +39,6 @@ void registry_lock_for_fork() {
 }
 void registry_unlock_after_fork() {
     registry_lock.unlock();
-}
-void registry_reset_in_child() {
-    new (&registry_lock) std::mutex();
 }
 
 } // namespace ztc::printf_engine
