@@ -67,16 +67,12 @@ const char *home_text(struct passwd *entry, char *scratch, size_t scratch_size) 
 // reaching the system (ENAMETOOLONG: too long, ENOENT: a value no file name can
 // hold), buf then holding the empty text.
 int os_path(const zt_path_t &path, char (&buf)[kOsPathBytes]) {
-    const wchar_t *src = path.chars;
-    char *dst = buf;
-    const int rc = zt_utf32_to_utf8(&src, path.chars + zt_wcsnlen(path.chars, ZT_PATH_SLOTS), &dst,
-                                    buf + sizeof buf - 1, ZT_UTF_LENIENT);
-    if (rc != ZT_UTF_OK) {
-        buf[0] = 0;
-        return rc == ZT_UTF_NO_ROOM ? ENAMETOOLONG : ENOENT;
-    }
-    *dst = 0;
-    return 0;
+    const int saved = errno;
+    errno = 0;
+    zt_path_to_utf8(&path, buf, sizeof buf);
+    const int err = errno;
+    errno = saved;
+    return err;
 }
 
 void cached_settings_dir(zt_path_t *out) {

@@ -38,6 +38,8 @@ void zt_path_from_wide(zt_path_t *path, const wchar_t *text);
 void zt_path_copy(zt_path_t *dst, const zt_path_t *src);
 error_code_t zt_path_append(zt_path_t *path, const wchar_t *component);
 const wchar_t *zt_path_str(const zt_path_t *path);
+/* The path as a terminated UTF-8 text in buf; returns buf. When it does not fit (or holds a
+   value no file name can carry) buf holds the empty text and errno is ENAMETOOLONG (ENOENT). */
 char *zt_path_to_utf8(const zt_path_t *path, char *buf, size_t size);
 bool zt_path_exists(const zt_path_t *path);
 int zt_path_stat(const wchar_t *path, struct stat *st);

@@ -48,7 +48,10 @@ char *zt_path_to_utf8(const zt_path_t *path, char *buf, size_t size) {
         buf[0] = 0;
         return buf;
     }
-    encode_for_os(path->chars, zt_wcsnlen(path->chars, ZT_PATH_SLOTS), buf, size);
+    if (const int err =
+            encode_for_os(path->chars, zt_wcsnlen(path->chars, ZT_PATH_SLOTS), buf, size);
+        err != 0)
+        errno = err;
     return buf;
 }
 

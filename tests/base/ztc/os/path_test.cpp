@@ -124,21 +124,24 @@ TEST(PathBridge, ToUtf8AlwaysLeavesATerminatedTextInsideTheBuffer) {
         std::wstring text;
         size_t size;
         std::string expected;
+        int error;
     } cases[] = {
-        {L"/a/\u00e9", 16, "/a/\xC3\xA9"},
-        {L"/a/\u00e9", 6, "/a/\xC3\xA9"},
-        {L"/a/\u00e9", 5, ""}, // an exact fit leaves no room for the terminator
-        {L"/a/\u00e9", 4, ""},
-        {L"/a/\u00e9", 1, ""},
-        {std::wstring(L"/x") + wchar_t(0x110000), 16, ""},
-        {std::wstring(511, L'\U0010FFFF'), 4096, times(511, "\xF4\x8F\xBF\xBF")},
-        {L"abc", 0, ""},
+        {L"/a/\u00e9", 16, "/a/\xC3\xA9", 0},
+        {L"/a/\u00e9", 6, "/a/\xC3\xA9", 0},
+        {L"/a/\u00e9", 5, "", ENAMETOOLONG}, // an exact fit leaves no room for the terminator
+        {L"/a/\u00e9", 4, "", ENAMETOOLONG},
+        {L"/a/\u00e9", 1, "", ENAMETOOLONG},
+        {std::wstring(L"/x") + wchar_t(0x110000), 16, "", ENOENT},
+        {std::wstring(511, L'\U0010FFFF'), 4096, times(511, "\xF4\x8F\xBF\xBF"), 0},
+        {L"abc", 0, "", 0},
     };
     for (const auto &c : cases) {
         const zt_path_t p = make_path(c.text);
         std::array<char, 4100> buf;
         buf.fill('#');
+        errno = 0;
         EXPECT_EQ(zt_path_to_utf8(&p, buf.data(), c.size), buf.data());
+        EXPECT_EQ(errno, c.error) << c.size;
         EXPECT_EQ(buf[c.size], '#') << "write past the buffer at size " << c.size;
         if (c.size == 0) continue;
         EXPECT_EQ(std::string(buf.data()), c.expected) << c.size;
