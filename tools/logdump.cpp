@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/ztc/debug/debug.h"
+#include "base/ztc/debug/outputs.h"
 #include "base/ztc/os/path.h"
 #include "tools/cli.h"
 #include "tools/logdump_record.h"
@@ -47,14 +48,6 @@ constexpr const char *usage =
     "      --version       the program's version\n"
     "Exit status: 0 all records read, 1 damaged input or output not written,\n"
     "2 usage or read error.\n";
-
-// The level names of the logging configuration; other levels are shown as numbers.
-struct level_name {
-    int level;
-    const char *name;
-};
-constexpr level_name level_names[] = {{0, "off"},  {1, "error"}, {2, "warn"},
-                                      {3, "info"}, {4, "debug"}, {9, "trace"}};
 
 struct stamp {
     int64_t seconds;
@@ -96,9 +89,9 @@ std::string module_name(int32_t module) {
     return std::to_string(module);
 }
 
+// The level names of the logging settings; other levels are shown as numbers.
 std::string level_text(int32_t level) {
-    for (const auto &n : level_names)
-        if (n.level == level) return n.name;
+    if (const char *name = debug_level_name(level)) return name;
     return std::to_string(level);
 }
 
@@ -490,8 +483,9 @@ std::optional<stamp> parse_time(std::string_view text) {
 std::optional<int32_t> parse_level(std::string_view text) {
     int32_t level;
     if (parse_int(text, &level)) return level;
-    for (const auto &n : level_names)
-        if (text == n.name) return n.level;
+    for (int32_t level = 0; level <= 9; ++level)
+        if (const char *name = debug_level_name(level); name != nullptr && text == name)
+            return level;
     return std::nullopt;
 }
 

@@ -68,6 +68,10 @@ uint64_t debug_output_dropped(const debug_output_t *output);
    wrong. The library applies $ZTC_DEBUG so at start-up, and opens $ZTC_DEBUG_FILE. */
 error_code_t debug_configure(const char *settings);
 
+/* The name settings give a level ("off", "error", "warn", "info", "debug", "trace"), or NULL
+   for a level without one. */
+const char *debug_level_name(int level);
+
 #pragma GCC visibility pop
 
 #ifdef __cplusplus

@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string_view>
 
 #include "base/ztc/debug/debug_internal.hpp"
@@ -15,10 +16,9 @@
 
 namespace {
 
-constexpr struct {
-    std::string_view name;
-    int level;
-} kLevelNames[] = {{"off", 0}, {"error", 1}, {"warn", 2}, {"info", 3}, {"debug", 4}, {"trace", 9}};
+// The names settings texts give levels, by level; the tools show them too.
+constexpr const char *kLevelNames[] = {"off",   "error", "warn",  "info",  "debug",
+                                       nullptr, nullptr, nullptr, nullptr, "trace"};
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -33,9 +33,8 @@ bool same_ignoring_case(std::string_view a, const char *b) {
 // A digit 0 to 9 or a level's name, in any case; -1 when it is neither.
 int parse_level(std::string_view text) {
     if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') return text[0] - '0';
-    for (const auto &entry : kLevelNames)
-        if (text.size() == entry.name.size() && same_ignoring_case(text, entry.name.data()))
-            return entry.level;
+    for (int level = 0; level < static_cast<int>(std::size(kLevelNames)); ++level)
+        if (same_ignoring_case(text, kLevelNames[level])) return level;
     return -1;
 }
 
@@ -91,6 +90,11 @@ void say(const char *line) {
 }
 
 } // namespace
+
+extern "C" const char *debug_level_name(int level) {
+    return level >= 0 && level < static_cast<int>(std::size(kLevelNames)) ? kLevelNames[level]
+                                                                          : nullptr;
+}
 
 extern "C" error_code_t debug_configure(const char *settings) {
     if (settings == nullptr) return ERROR_INVALID_ARGUMENT;
