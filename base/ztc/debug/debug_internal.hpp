@@ -112,7 +112,6 @@ void reset_list_readers_in_child();
 // The thread-number lock around fork.
 void lock_thread_numbers_for_fork();
 void unlock_thread_numbers_after_fork();
-void reset_thread_numbers_in_child();
 
 // Writes out a file output's buffered lines; nothing for any other output.
 void flush_if_file(debug_output_t *output);

@@ -88,10 +88,6 @@ void lock_thread_numbers_for_fork() {
 void unlock_thread_numbers_after_fork() {
     pthread_mutex_unlock(&thread_num_lock);
 }
-// The flags of the parent's other threads stay taken: those numbers are simply not reused.
-void reset_thread_numbers_in_child() {
-    pthread_mutex_init(&thread_num_lock, nullptr);
-}
 } // namespace ztc::debug
 
 namespace ztc::startup {

@@ -22,9 +22,11 @@ void in_parent() {
     pthread_mutex_unlock(&debug_output_list_lock);
 }
 
+// The plain locks are this thread's to release; the number flags of the parent's other
+// threads stay taken, so those numbers are not reused.
 void in_child() {
-    ztc::printf_engine::registry_reset_in_child();
-    ztc::debug::reset_thread_numbers_in_child();
+    ztc::printf_engine::registry_unlock_after_fork();
+    ztc::debug::unlock_thread_numbers_after_fork();
     // A recursive lock knows its owner by thread id, which is new in the child: made anew.
     pthread_mutexattr_t recursive;
     pthread_mutexattr_init(&recursive);

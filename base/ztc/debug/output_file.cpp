@@ -161,10 +161,8 @@ FileOutput *file_of(const debug_output_t *output) {
 
 // In the one lock order: the list lock, then the output's.
 void flush_locked(FileOutput *file) {
-    pthread_mutex_t *lock = output_lock(&file->record);
-    pthread_mutex_lock(lock);
+    LockGuard guard(output_lock(&file->record));
     file->flush();
-    pthread_mutex_unlock(lock);
 }
 
 } // namespace
@@ -262,18 +260,13 @@ extern "C" error_code_t debug_output_reopen(debug_output_t *output) {
     if (file == nullptr) return ERROR_INVALID_ARGUMENT;
     if (busy_in_this_thread(output)) return ERROR_IN_USE;
     LockGuard list(&debug_output_list_lock);
-    pthread_mutex_t *lock = output_lock(output);
-    pthread_mutex_lock(lock);
+    LockGuard guard(output_lock(output));
     file->flush();
     const int fd = open_append(file->path.c_str());
-    error_code_t result = ERROR_IO;
-    if (fd >= 0) {
-        if (file->fd >= 0) close(file->fd);
-        file->take_file(fd);
-        result = ERROR_SUCCESS;
-    }
-    pthread_mutex_unlock(lock);
-    return result;
+    if (fd < 0) return ERROR_IO;
+    if (file->fd >= 0) close(file->fd);
+    file->take_file(fd);
+    return ERROR_SUCCESS;
 }
 
 extern "C" void debug_output_flush(debug_output_t *output) {

@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <new>
 
 #include "base/ztc/debug/opened_output.hpp"
@@ -32,13 +33,11 @@ class Datagram {
   public:
     void field(const char *name, const char *value, size_t max = kValueMax) {
         value = value != nullptr ? value : "";
-        const size_t name_len = strlen(name);
         const size_t len = strnlen(value, max);
+        put(name, strlen(name));
         if (memchr(value, '\n', len) == nullptr) {
-            put(name, name_len);
             put("=", 1);
         } else {
-            put(name, name_len);
             put("\n", 1);
             uint8_t size[8];
             for (int i = 0; i < 8; ++i) size[i] = static_cast<uint8_t>(uint64_t{len} >> (8 * i));
@@ -49,7 +48,7 @@ class Datagram {
     }
     void field(const char *name, long long value) {
         char text[24];
-        snprintf(text, sizeof text, "%lld", value);
+        *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
         field(name, text);
     }
     const char *data() const { return bytes_; }

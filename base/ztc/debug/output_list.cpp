@@ -124,8 +124,9 @@ debug_output_t *debug_output_find(const char *name) {
 
 void debug_output_set_level(debug_output_t *output, int module, int level) {
     if (output == nullptr || module < -1 || module >= DEBUG_MODULE_COUNT) return;
-    for (int m = module < 0 ? 0 : module; m < (module < 0 ? DEBUG_MODULE_COUNT : module + 1); ++m)
-        __atomic_store_n(&output->levels[m], level, __ATOMIC_RELAXED);
+    const int first = module < 0 ? 0 : module;
+    const int end = module < 0 ? DEBUG_MODULE_COUNT : module + 1;
+    for (int m = first; m < end; ++m) __atomic_store_n(&output->levels[m], level, __ATOMIC_RELAXED);
     // The print macros' pre-test must let the new level's prints through.
     int runtime = __atomic_load_n(&debug_max_runtime_level, __ATOMIC_RELAXED);
     while (runtime < level &&

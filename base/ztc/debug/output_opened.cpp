@@ -31,11 +31,9 @@ OpenedOutput *opened_of(const debug_output_t *output) {
 }
 
 int syslog_priority(int level) {
+    constexpr int kPriorities[] = {LOG_ERR, LOG_WARNING, LOG_NOTICE, LOG_INFO};
     if (level <= 1) return LOG_ERR;
-    if (level == 2) return LOG_WARNING;
-    if (level == 3) return LOG_NOTICE;
-    if (level == 4) return LOG_INFO;
-    return LOG_DEBUG;
+    return level <= 4 ? kPriorities[level - 1] : LOG_DEBUG;
 }
 
 } // namespace ztc::debug
