@@ -113,9 +113,29 @@ bool print_decorated(Sink &out, const Spec &spec, Value v) {
     }
 }
 
+// Each case reads its own type from the list: read first into a Value, through one
+// more branch on the kind, %016llx took a tenth longer.
 bool print_decorated(Sink &out, const Spec &spec, va_list ap) {
-    ListValues values{ap};
-    return print_decorated(out, spec, values.value(spec));
+    const Piece piece = piece_of(spec);
+    switch (spec.letter) {
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+        write_integer(out, piece, reads_64_bits(spec.len) ? va_arg(ap, long long) : va_arg(ap, int),
+                      spec.len);
+        return true;
+    case 's':
+        write_text(out, piece, va_arg(ap, const char *));
+        return true;
+    case 'c':
+        write_char(out, piece, va_arg(ap, int));
+        return true;
+    default: // e E f g G
+        return write_real(out, piece, va_arg(ap, double));
+    }
 }
 
 namespace {
