@@ -143,7 +143,7 @@ spdlog::logger standard_logger(spdlog::sink_ptr sink) {
 }
 
 // The line the debug print benchmarks print.
-void log_line(spdlog::logger &logger) {
+[[gnu::always_inline]] inline void log_line(spdlog::logger &logger) {
     const spdlog::source_loc where{"base/ztc/bench", 10, "bench_function"};
     logger.log(where, spdlog::level::info, "opened {} in {} ms ({:x})", "settings.dat", 12, 0xbeef);
 }
