@@ -1,5 +1,6 @@
 // Generated standard formats must give the C library's bytes and results at
 // every interesting buffer size.
+#include <bit>
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -137,12 +138,13 @@ class Generator {
             // Ties that round to even, carries through every digit, the ends of the
             // range, subnormals and the values that are no numbers.
             const long double tenths = 0.1L * pick(1000),
-                              any = std::uniform_real_distribution<double>(-1e6, 1e6)(random_);
+                              any = std::uniform_real_distribution<double>(-1e6, 1e6)(random_),
+                              bits = std::bit_cast<double>(uint64_t(random_()) << 32 | random_());
             value.real = any_of<long double>(
                 {0.0L,      -0.0L,        1.5L,      -2.25e-7L, 123456.789L, 1e300L,       INFINITY,
                  -INFINITY, NAN,          -NAN,      tenths,    0.5L,        2.5L,         0.125L,
                  -0.375L,   9.9999996L,   999999.5L, 0.05L,     1e-5L,       1e15L + 0.5L, DBL_MAX,
-                 DBL_MIN,   DBL_TRUE_MIN, -1e-320L,  any});
+                 DBL_MIN,   DBL_TRUE_MIN, -1e-320L,  any,       bits,        1e23L});
             if (is_long && pick(2) == 0)
                 value.real = any_of<long double>({LDBL_MAX, LDBL_MIN, 0.1L});
         } else if (letter == 'c') {
