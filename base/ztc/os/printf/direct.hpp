@@ -254,15 +254,14 @@ constexpr int general_type(uint8_t letter) {
 }
 
 // How reading a format ended.
-enum class Read { done, give_up, numbered, single };
+enum class Read { done, give_up, numbered };
 
 // Reads every conversion of fmt; give_up where the general path must serve
 // the format. A format it rejects thus never reaches the buffer: its error
 // text replaces nothing printed before it. Without `numbered` a positional
 // number ends the reading (Read::numbered): such formats are read again with
-// it, out of line. With `single`, a format of one bare conversion alone
-// ("%d") ends it at once (Read::single, nothing stored).
-template <bool numbered, bool single = false>
+// it, out of line.
+template <bool numbered>
 [[gnu::always_inline]] inline Read read_format(const char *fmt, Specs &specs) {
     const char *p = fmt;
     // Widths and precisions that could add up past an int's output are left
@@ -279,9 +278,6 @@ template <bool numbered, bool single = false>
         if (count == MAX_DIRECT_SPECS) return Read::give_up;
         Spec &spec = specs.spec[count++];
         if (const Kind kind = bare_kinds[static_cast<unsigned char>(p[1])]) {
-            if constexpr (single) {
-                if (p == fmt && p[2] == '\0') return Read::single;
-            }
             spec.start = p;
             spec.kind = kind;
             spec.size = 2;
@@ -473,17 +469,33 @@ int print_numbered(char *buf, size_t size, const char *fmt, const Frame *frame, 
     return out.terminate();
 }
 
-// print() for a format of one bare conversion and nothing else ("%d"): for
-// it the list and the loops cost more than the digits.
-[[gnu::always_inline]] inline int print_single(char *buf, size_t size, const char *fmt,
-                                               const Frame *frame, va_list ap,
+// The kind of a format that is one bare or wide conversion and nothing else
+// ("%d", "%zu"), and its letter; DECORATED for any other format.
+[[gnu::always_inline]] inline Kind lone_kind(const char *fmt, uint8_t &letter) {
+    if (fmt[0] != '%') return DECORATED;
+    const unsigned char c = static_cast<unsigned char>(fmt[1]);
+    if (c == '\0') return DECORATED;
+    if (fmt[2] == '\0') {
+        letter = c;
+        return bare_kinds[c];
+    }
+    if (c != 'l' && c != 'z' && c != 'j' && c != 't') return DECORATED;
+    const bool twice = c == 'l' && fmt[2] == 'l';
+    letter = static_cast<uint8_t>(fmt[twice ? 3 : 2]);
+    if (letter == '\0' || fmt[twice ? 4 : 3] != '\0') return DECORATED;
+    const Kind kind = wide_kinds[letter];
+    return c != 't' || kind == INT64 ? kind : DECORATED;
+}
+
+// print() for a format of one conversion and nothing else ("%d"): for it the
+// list and the loops cost more than the digits.
+[[gnu::always_inline]] inline int print_single(char *buf, size_t size, const char *fmt, Kind kind,
+                                               uint8_t letter, const Frame *frame, va_list ap,
                                                bool &general_first) {
     Spec spec;
     spec.start = fmt;
-    spec.kind = bare_kinds[static_cast<unsigned char>(fmt[1])];
-    spec.size = 2;
-    spec.letter = static_cast<uint8_t>(fmt[1]);
-    spec.len = ZT_PRINTF_LEN_NONE;
+    spec.kind = kind;
+    spec.letter = letter;
     Sink out{buf, size};
     if (frame != nullptr) put_frame_text(out, frame->before);
     ListValues values{ap};
@@ -492,20 +504,20 @@ int print_numbered(char *buf, size_t size, const char *fmt, const Frame *frame, 
     return finish(out, frame);
 }
 
-// `single`: formats of one bare conversion take print_single. Only the
-// entry that is most often called so gets it: inline, it enlarges the
-// caller's frame.
+// `single`: formats of one conversion take print_single. Only the entry that
+// is most often called so gets it: inline, it enlarges the caller's frame.
 template <bool single = false>
 [[gnu::always_inline]] inline int print(char *buf, size_t size, const char *fmt, const Frame *frame,
                                         va_list ap, bool &general_first) {
     general_first = true;
+    if constexpr (single) {
+        uint8_t letter = 0;
+        if (const Kind kind = lone_kind(fmt, letter)) [[likely]]
+            return print_single(buf, size, fmt, kind, letter, frame, ap, general_first);
+    }
     Specs specs;
-    const Read read = read_format<false, single>(fmt, specs);
+    const Read read = read_format<false>(fmt, specs);
     if (read != Read::done) [[unlikely]] {
-        if constexpr (single) {
-            if (read == Read::single) [[likely]]
-                return print_single(buf, size, fmt, frame, ap, general_first);
-        }
         if (read == Read::give_up) return GIVE_UP;
         const int result = print_numbered(buf, size, fmt, frame, ap);
         general_first = result < 0;
