@@ -6,7 +6,6 @@ namespace {
 __attribute__((constructor)) void ztc_startup() {
     ztc::startup::register_standard_extensions();
     ztc::startup::prepare_thread_numbers();
-    ztc::startup::create_busy_mask_key();
     ztc::startup::prepare_list_readers();
     ztc::startup::install_fork_handlers();
     // Last: it may print and open a file output.

@@ -5,7 +5,6 @@
 namespace ztc::startup {
 void register_standard_extensions();
 void prepare_thread_numbers();
-void create_busy_mask_key();
 void prepare_list_readers();
 void install_fork_handlers();
 void apply_environment();
