@@ -4,7 +4,7 @@
 // and discards it (not spdlog's null sink, which applies no pattern); the same
 // line appended to a file by a file output, against spdlog's synchronous
 // basic_file_sink_mt; and a print that no output wants against an empty call
-// with the same arguments.
+// with the same arguments and against a bare walk of the output list.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -73,7 +73,29 @@ extern "C" [[BENCH_OPAQUE_CALL]] int empty_print(debug_output_t *output, int, in
     return 0;
 }
 
+// What any level walk costs at the least: the module test and a walk of the
+// list as it starts (the standard-error output alone), without the reader
+// mark, the frame or anything else the library's print does.
+extern "C" [[BENCH_OPAQUE_CALL]] int bare_walk(debug_output_t *output, int module, int level,
+                                               const char *, int, const char *, const char *, ...) {
+    if (static_cast<unsigned>(module) >= DEBUG_MODULE_COUNT) return 0;
+    if (output == nullptr) {
+        for (const debug_output_t *o = __atomic_load_n(&debug_output_list, __ATOMIC_ACQUIRE);
+             o != nullptr; o = __atomic_load_n(&o->next, __ATOMIC_ACQUIRE))
+            if (__atomic_load_n(&o->levels[module], __ATOMIC_RELAXED) >= level) return 1;
+        return 0;
+    }
+    return 1;
+}
+
 namespace {
+
+void BM_BareWalkSameArguments(benchmark::State &state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            bare_walk(nullptr, 1, 4, "base/ztc/bench", 10, "bench_function", "never %d", 1));
+}
+BENCHMARK(BM_BareWalkSameArguments);
 
 void BM_EmptyCallSameArguments(benchmark::State &state) {
     for (auto _ : state)
@@ -179,6 +201,10 @@ int main(int argc, char **argv) {
         printf("\nprint no output wants: %.2f ns, an empty call with the same arguments: %.2f ns, "
                "ratio %.2f (target <= 1.30)\n",
                unwanted, empty, unwanted / empty);
+        const double walk = reporter.median("BM_BareWalkSameArguments");
+        printf("  the least any level walk costs (module test and walk of the one-record list, "
+               "nothing else): %.2f ns, ratio %.2f\n",
+               walk, walk / empty);
     }
 #ifdef ZTC_BENCH_HAVE_SPDLOG
     const double ours = reporter.median("BM_LineToDiscardingOutput");
