@@ -62,7 +62,9 @@ extern "C" debug_output_t *debug_output_open_syslog(const char *name, const char
     }
     debug_output_init_external(&out->record, name, syslog_deliver, reinterpret_cast<intptr_t>(out));
     pthread_mutex_lock(&debug_output_list_lock);
-    // A null ident lets the C library use the program's name.
+    // A null ident lets the C library use the program's name; openlog would keep the
+    // previous output's ident instead, which closing that output frees.
+    closelog();
     openlog(out->has_ident ? out->ident : nullptr, LOG_PID, facility);
     ident_owner = out;
     debug_output_add(&out->record);

@@ -388,26 +388,34 @@ TEST(SyslogOutput, IdentFacilityAndPriorities) {
         addr.sun_family = AF_UNIX;
         strcpy(addr.sun_path, "/dev/log");
         if (bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) _exit(2);
+        // The datagram of one print: its priority and facility first, ident and message last.
+        const auto arrives = [&](debug_output_t *out, int level, int priority, const char *ident) {
+            debug_print(out, kTest, level, "f", 1, "fn", "level %d", level);
+            char buf[512];
+            const ssize_t n = recv(server, buf, sizeof buf - 1, MSG_DONTWAIT);
+            if (n <= 0) return false;
+            const std::string got(buf, static_cast<size_t>(n));
+            const std::string head = "<" + std::to_string(LOG_LOCAL3 | priority) + ">";
+            const std::string tail = std::string(ident) + "[" + std::to_string(getpid()) +
+                                     "]: level " + std::to_string(level);
+            if (got.rfind(head, 0) == 0 && got.size() >= tail.size() &&
+                got.compare(got.size() - tail.size(), tail.size(), tail) == 0)
+                return true;
+            fprintf(stderr, "syslog datagram: %s\n", got.c_str());
+            return false;
+        };
         debug_output_t *out = debug_output_open_syslog("syslog", "ztc-test", LOG_LOCAL3);
         if (out == nullptr) _exit(3);
         debug_output_set_level(out, kTest, 9);
         const std::pair<int, int> priorities[] = {{1, LOG_ERR}, {3, LOG_NOTICE}, {9, LOG_DEBUG}};
-        for (const auto &[level, priority] : priorities) {
-            debug_print(out, kTest, level, "f", 1, "fn", "level %d", level);
-            char buf[512];
-            const ssize_t n = recv(server, buf, sizeof buf - 1, MSG_DONTWAIT);
-            if (n <= 0) _exit(4);
-            const std::string got(buf, static_cast<size_t>(n));
-            const std::string head = "<" + std::to_string(LOG_LOCAL3 | priority) + ">";
-            const std::string tail =
-                "ztc-test[" + std::to_string(getpid()) + "]: level " + std::to_string(level);
-            if (got.rfind(head, 0) != 0 || got.size() < tail.size() ||
-                got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
-                fprintf(stderr, "syslog datagram: %s\n", got.c_str());
-                _exit(5);
-            }
-        }
+        for (const auto &[level, priority] : priorities)
+            if (!arrives(out, level, priority, "ztc-test")) _exit(4);
+        // A later output without an ident has the program's name, also once the first is gone.
+        debug_output_t *plain = debug_output_open_syslog("plain", nullptr, LOG_LOCAL3);
+        if (plain == nullptr) _exit(3);
         debug_output_close(out);
+        if (!arrives(plain, 1, LOG_ERR, program_invocation_short_name)) _exit(5);
+        debug_output_close(plain);
         _exit(0);
     }
     int status = 0;
