@@ -70,6 +70,15 @@ struct FileOutput : OpenedOutput {
         on_disk = regular ? static_cast<uint64_t>(st.st_size) : 0;
     }
 
+    // Cuts the last `partial` bytes written off the file's end, unless someone else (a forked
+    // child, another process) has appended since: their lines are not this output's to cut.
+    bool cut_partial_line(size_t partial) {
+        const off_t end = lseek(fd, 0, SEEK_CUR); // after an appending write: the end of ours
+        struct stat st {};
+        return end >= static_cast<off_t>(partial) && fstat(fd, &st) == 0 && st.st_size == end &&
+               ftruncate(fd, end - static_cast<off_t>(partial)) == 0;
+    }
+
     // Writes the buffer out. Lines not wholly written are counted as dropped, and a part of
     // one is cut off again, so that the next line starts on a line of its own.
     void flush() {
@@ -94,8 +103,7 @@ struct FileOutput : OpenedOutput {
             while (whole < lines && ends[whole] <= done) ++whole;
             dropped.fetch_add(lines - whole, std::memory_order_relaxed);
             const size_t kept = whole > 0 ? ends[whole - 1] : 0;
-            if (done > kept && regular && ftruncate(fd, static_cast<off_t>(on_disk + kept)) != 0)
-                on_disk += done - kept;
+            if (done > kept && regular && !cut_partial_line(done - kept)) on_disk += done - kept;
             done = kept;
         }
         on_disk += done;
@@ -111,7 +119,10 @@ struct FileOutput : OpenedOutput {
     bool rotate() {
         flush();
         ErrnoKeeper keep_errno;
-        for (int k = keep; k >= 2; --k) rename(backup(k - 1).c_str(), backup(k).c_str());
+        // Only the backups there are move up: keep may be large, and every print waits.
+        int last = 1;
+        while (last < keep && access(backup(last).c_str(), F_OK) == 0) ++last;
+        for (int k = last; k >= 2; --k) rename(backup(k - 1).c_str(), backup(k).c_str());
         const int moved = keep > 0 ? rename(path.c_str(), backup(1).c_str()) : unlink(path.c_str());
         if (moved != 0 && errno != ENOENT) return false;
         const int reopened = open_append(path.c_str());
@@ -186,8 +197,12 @@ void flush_all_files() {
 }
 
 void flush_files_at_exit() {
-    // A thread stuck inside a delivery holds the list: exit goes on without these lines.
-    if (pthread_mutex_trylock(&debug_output_list_lock) != 0) return;
+    // Another thread may be inside a print for a moment; one stuck inside a delivery holds
+    // the list for good, and exit goes on without these lines after a second.
+    struct timespec deadline {};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += 1;
+    if (pthread_mutex_timedlock(&debug_output_list_lock, &deadline) != 0) return;
     for (FileOutput *f = files; f != nullptr; f = f->next_file)
         if (!busy_in_this_thread(&f->record)) flush_locked(f);
     pthread_mutex_unlock(&debug_output_list_lock);

@@ -1,7 +1,9 @@
 // Managed outputs, file and journal outputs, settings, the print macros and fork.
 #include <errno.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -259,6 +262,81 @@ TEST(FileOutput, RotationReopenAndFlushing) {
     debug_output_close(out);
     EXPECT_EQ(debug_output_find("app"), nullptr);
     EXPECT_EQ(debug_output_reopen(&debug_output_stderr), ERROR_INVALID_ARGUMENT);
+
+    // However many backups may be kept, a rotation moves only those there are.
+    const std::string many = (dir / "many.log").string();
+    out =
+        debug_output_open_file("many", many.c_str(), DEBUG_OUTPUT_TEXT, line_of(0).size(), INT_MAX);
+    ASSERT_NE(out, nullptr);
+    debug_output_set_level(out, kTest, 9);
+    for (int i = 0; i < 3; ++i)
+        debug_print(out, kTest, 5, "f", 1, "fn", "line %d%s", i, std::string(40, '.').c_str());
+    debug_output_close(out);
+    EXPECT_EQ(harness::read_file(many) + harness::read_file(many + ".1") +
+                  harness::read_file(many + ".2"),
+              line_of(2) + line_of(1) + line_of(0));
+    fs::remove_all(dir);
+}
+
+// A line the file takes only part of (here at the file size limit) is dropped and its part
+// cut off again, but a line another writer appended before it stays.
+TEST(FileOutput, CutLineTakesNothingOfAnotherWriter) {
+    const fs::path dir = harness::make_temp_dir("ztc_file_");
+    const std::string path = (dir / "a.log").string();
+    debug_output_t *out = debug_output_open_file("a", path.c_str(), DEBUG_OUTPUT_TEXT, 0, 0);
+    ASSERT_NE(out, nullptr);
+    debug_print(out, kTest, 1, "f", 1, "fn", "first");
+    FILE *other = fopen(path.c_str(), "a");
+    ASSERT_NE(other, nullptr);
+    fputs("another writer\n", other);
+    fclose(other);
+    const std::string before = harness::read_file(path);
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limit = saved;
+    limit.rlim_cur = before.size() + 20;
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    debug_print(out, kTest, 1, "f", 1, "fn", "cut short");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(harness::read_file(path), before);
+    EXPECT_EQ(debug_output_dropped(out), 1u);
+    debug_output_close(out);
+    fs::remove_all(dir);
+}
+
+// At exit the buffered lines are written out, also while another thread prints for a moment.
+TEST(FileOutput, ExitWritesBufferedLinesAfterAnotherThreadsPrint) {
+    const fs::path dir = harness::make_temp_dir("ztc_file_");
+    const std::string path = (dir / "exit.log").string();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        debug_output_t *out = debug_output_open_file("exit", path.c_str(), DEBUG_OUTPUT_TEXT, 0, 0);
+        if (out == nullptr) _exit(2);
+        debug_print(out, kTest, 3, "f", 1, "fn", "buffered");
+        // A slow external output: the thread holds the list while it is served.
+        static std::atomic<bool> serving{false};
+        static debug_output_t slow;
+        debug_output_init_external(
+            &slow, "slow",
+            [](intptr_t, int, const char *, const struct timeval *, const char *, int, int,
+               const char *, int, const char *, const char *) {
+                serving = true;
+                usleep(200 * 1000);
+            },
+            0);
+        debug_output_set_level(&slow, kTest, 9);
+        debug_output_add(&slow);
+        std::thread([] { debug_print(nullptr, kTest, 9, "f", 1, "fn", "slow"); }).detach();
+        while (!serving) usleep(1000);
+        exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(harness::read_file(path).find("fn:    1:  buffered\n"), std::string::npos);
     fs::remove_all(dir);
 }
 
