@@ -584,8 +584,9 @@ int main(int argc, char **argv) {
             in.stopped = true;
             continue;
         }
-        pumped p;
-        while ((p = pump(in, opt)) == pumped::data) {
+        // Damage without --resync stops the input: the rest is neither read nor held.
+        pumped p = pumped::data;
+        while (!in.stopped && (p = pump(in, opt)) == pumped::data) {
         }
         if (p == pumped::error) {
             status = 2;

@@ -270,6 +270,24 @@ TEST_F(Logdump, StreamsAPipeAsRecordsArrive) {
     EXPECT_EQ(end.exit_code, 0) << end.err;
 }
 
+// Damage without --resync ends the dump there, without reading (and holding) the rest.
+TEST_F(Logdump, DamageEndsTheDumpBeforeThePipeEnds) {
+    harness::Process p({.argv = {ZTC_LOGDUMP},
+                        .out = harness::Output::pipe,
+                        .input_pipe = true,
+                        .capture_err = true});
+    p.feed(std::string(64, 'x'));
+    const auto exited = [&] {
+        std::ifstream stat("/proc/" + std::to_string(p.pid()) + "/stat");
+        std::string pid, name, state;
+        stat >> pid >> name >> state;
+        return state == "Z";
+    };
+    EXPECT_TRUE(harness::eventually(exited, std::chrono::seconds(5)));
+    const auto end = p.wait();
+    EXPECT_EQ(end.exit_code, 1) << end.err;
+}
+
 // Like tail -F: waits at the end, finishes a file rotated away, then reads the new
 // file at the name from its start.
 TEST_F(Logdump, FollowsAFileAcrossARotation) {
