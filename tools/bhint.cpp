@@ -43,6 +43,8 @@ constexpr const char *usage =
 constexpr const char *temp_infix = ".vantle-bhint-";
 constexpr size_t temp_random = 6;
 constexpr int max_links = 40;
+// The most bytes of a path's UTF-8 form, terminator included, that file calls take.
+constexpr size_t kOsPathBytes = 1024;
 
 int fail(const char *what, const std::string &path, int err) {
     std::fprintf(stderr, "%s: %s %s: %s\n", program, what, path.c_str(), std::strerror(err));
@@ -76,9 +78,12 @@ struct layout {
         zt_path_t p = app;
         for (const wchar_t *part : parts)
             if (zt_path_append(&p, part) != ERROR_SUCCESS) return {};
-        char buf[4 * ZT_PATH_SLOTS];
-        if (zt_wcs_to_utf8(buf, zt_path_str(&p), sizeof buf) == ZT_UTF_ERROR) return {};
-        return buf;
+        // Bounded as the launcher and the library's file calls bound a path's UTF-8 form:
+        // a path they refuse is one the hint must not be written to either.
+        char buf[kOsPathBytes];
+        const size_t n = zt_wcs_to_utf8(buf, zt_path_str(&p), sizeof buf);
+        if (n == ZT_UTF_ERROR || n >= sizeof buf) return {};
+        return std::string(buf, n);
     }
     std::string hint() const { return path({L"bhint.dat"}); }
     std::string executable(int32_t slot) const {
@@ -90,7 +95,7 @@ struct layout {
 int no_layout() {
     std::fprintf(stderr,
                  "%s: the home directory gives no usable boot-hint path (unknown, not UTF-8, or "
-                 "longer than paths of 511 characters allow)\n",
+                 "longer than paths of 511 characters or 1023 bytes allow)\n",
                  program);
     return 1;
 }

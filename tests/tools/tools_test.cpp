@@ -232,6 +232,14 @@ TEST_F(BootHintTool, AHomeTooLongForThePathsIsRefusedAndNothingIsWritten) {
         }
         fs::remove_all(home_ / home.lexically_relative(home_).begin()->string());
     }
+    // Fewer characters, but more UTF-8 bytes than a file call takes.
+    fs::path wide = home_;
+    std::string euros;
+    for (int i = 0; i < 80; ++i) euros += "\u20ac";
+    for (int i = 0; i < 5; ++i) wide /= euros;
+    fs::create_directories(wide);
+    EXPECT_EQ(run({"set", "--force", "1"}, wide).exit_code, 1);
+    EXPECT_FALSE(fs::exists(wide / ".Tarnwick"));
 }
 
 // The link stays and its target gets the new hint, with the target's mode and owner;
