@@ -23,14 +23,17 @@ debug_output_t *next_of(const debug_output_t *o) {
 }
 
 void copy_cut(char *to, size_t size, const char *from) {
-    size_t n = from != nullptr ? strnlen(from, size - 1) : 0;
-    memcpy(to, from, n);
+    const size_t n = from != nullptr ? strnlen(from, size - 1) : 0;
+    if (n > 0) memmove(to, from, n);
     to[n] = '\0';
 }
 
 void init_common(debug_output_t *output, const char *name, int type) {
+    // The name may be the record's own, which clearing it would blank.
+    char kept[sizeof output->name];
+    copy_cut(kept, sizeof kept, name);
     memset(output, 0, sizeof *output);
-    copy_cut(output->name, sizeof output->name, name);
+    memcpy(output->name, kept, sizeof kept);
     for (int &level : output->levels) level = kDefaultLevel;
     output->type = type;
 }
@@ -57,9 +60,10 @@ extern "C" {
 void debug_output_init_text(debug_output_t *output, const char *name, const char *format,
                             debug_write_cb write, intptr_t user) {
     if (output == nullptr) return;
+    char kept[sizeof output->u.text.format];
+    copy_cut(kept, sizeof kept, format != nullptr ? format : ztc::debug::kStderrFormat);
     init_common(output, name, DEBUG_OUTPUT_TEXT);
-    copy_cut(output->u.text.format, sizeof output->u.text.format,
-             format != nullptr ? format : ztc::debug::kStderrFormat);
+    memcpy(output->u.text.format, kept, sizeof kept);
     pthread_mutex_init(&output->u.text.lock, nullptr);
     output->u.text.write = write;
     output->u.text.user = user;

@@ -79,6 +79,14 @@ TEST(ManagedOutputs, AddFindRemoveAndLevels) {
     EXPECT_EQ(std::string(b.record.name), long_name.substr(0, 127));
     EXPECT_STREQ(text.u.text.format, kStderrFormat);
     EXPECT_EQ(text.levels[63], 3);
+    // Made again from its own name and format, or with no name at all.
+    debug_output_t again;
+    debug_output_init_text(&again, "again", "%s", nullptr, 0);
+    debug_output_init_text(&again, again.name, again.u.text.format, nullptr, 0);
+    EXPECT_STREQ(again.name, "again");
+    EXPECT_STREQ(again.u.text.format, "%s");
+    debug_output_init_binary(&again, nullptr, nullptr, 0);
+    EXPECT_STREQ(again.name, "");
 
     ASSERT_EQ(debug_output_add(&a.record), ERROR_SUCCESS);
     ASSERT_EQ(debug_output_add(&b.record), ERROR_SUCCESS);
