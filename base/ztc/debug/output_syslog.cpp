@@ -15,10 +15,19 @@ struct SyslogOutput : OpenedOutput {
     int facility = LOG_USER;
     bool has_ident = false;
     char ident[128] = "";
+    SyslogOutput *older = nullptr; // the one opened before it that is still open
 };
 
-// openlog keeps the ident pointer: the output that gave the current one, under the list lock.
+// openlog keeps the ident pointer: the output that gave the current one, the newest open
+// one, and those opened before it, newest first. All under the list lock.
 SyslogOutput *ident_owner = nullptr;
+
+// A null ident lets the C library use the program's name; openlog would keep the previous
+// output's ident instead, which closing that output frees.
+void take_ident(SyslogOutput *out) {
+    closelog();
+    if (out != nullptr) openlog(out->has_ident ? out->ident : nullptr, LOG_PID, out->facility);
+}
 } // namespace
 
 void syslog_deliver(intptr_t user, int, const char *, const struct timeval *, const char *, int,
@@ -29,12 +38,21 @@ void syslog_deliver(intptr_t user, int, const char *, const struct timeval *, co
 
 void release_syslog(OpenedOutput *opened) {
     auto *out = static_cast<SyslogOutput *>(opened);
-    pthread_mutex_lock(&debug_output_list_lock);
-    if (ident_owner == out) {
-        closelog();
-        ident_owner = nullptr;
+    {
+        LockGuard list(&debug_output_list_lock);
+        if (ident_owner == out) {
+            // The output opened before it gives the ident again.
+            ident_owner = out->older;
+            take_ident(ident_owner);
+        } else {
+            for (SyslogOutput *o = ident_owner; o != nullptr; o = o->older) {
+                if (o->older == out) {
+                    o->older = out->older;
+                    break;
+                }
+            }
+        }
     }
-    pthread_mutex_unlock(&debug_output_list_lock);
     delete out;
 }
 
@@ -61,13 +79,10 @@ extern "C" debug_output_t *debug_output_open_syslog(const char *name, const char
         out->ident[n] = '\0';
     }
     debug_output_init_external(&out->record, name, syslog_deliver, reinterpret_cast<intptr_t>(out));
-    pthread_mutex_lock(&debug_output_list_lock);
-    // A null ident lets the C library use the program's name; openlog would keep the
-    // previous output's ident instead, which closing that output frees.
-    closelog();
-    openlog(out->has_ident ? out->ident : nullptr, LOG_PID, facility);
+    LockGuard list(&debug_output_list_lock);
+    take_ident(out);
+    out->older = ident_owner;
     ident_owner = out;
     debug_output_add(&out->record);
-    pthread_mutex_unlock(&debug_output_list_lock);
     return &out->record;
 }

@@ -496,11 +496,16 @@ TEST(SyslogOutput, IdentFacilityAndPriorities) {
         const std::pair<int, int> priorities[] = {{1, LOG_ERR}, {3, LOG_NOTICE}, {9, LOG_DEBUG}};
         for (const auto &[level, priority] : priorities)
             if (!arrives(out, level, priority, "ztc-test")) _exit(4);
-        // A later output without an ident has the program's name, also once the first is gone.
+        // The newest open output gives the ident for all; when it closes, the newest one left
+        // gives it again. One without an ident gives the program's name.
+        debug_output_t *other = debug_output_open_syslog("other", "other", LOG_LOCAL3);
+        if (other == nullptr) _exit(3);
+        debug_output_close(other);
+        if (!arrives(out, 1, LOG_ERR, "ztc-test")) _exit(5);
         debug_output_t *plain = debug_output_open_syslog("plain", nullptr, LOG_LOCAL3);
         if (plain == nullptr) _exit(3);
         debug_output_close(out);
-        if (!arrives(plain, 1, LOG_ERR, program_invocation_short_name)) _exit(5);
+        if (!arrives(plain, 1, LOG_ERR, program_invocation_short_name)) _exit(6);
         debug_output_close(plain);
         _exit(0);
     }
