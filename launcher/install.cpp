@@ -20,9 +20,7 @@ constexpr wchar_t kBootHintName[] = L"bhint.dat";
 constexpr wchar_t kExecutableName[] = L"vantle";
 constexpr size_t kSlotNameChars = 128;
 constexpr size_t kPasswdScratch = 1024;
-// The UTF-8 form of a path handed to a file call, bounded as in the library's
-// file bridges, so these calls fail alike on a path that the bridges refuse.
-constexpr size_t kOsPathBytes = 1024;
+constexpr size_t kOsPathBytes = ZT_INSTALL_OS_PATH_BYTES;
 
 // A value above U+10FFFF: no file name can hold it, so every file call on a path
 // that starts with it fails. It stands in for a home directory that is unknown or

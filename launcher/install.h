@@ -7,6 +7,10 @@
 
 #include "base/ztc/os/path.h"
 
+/* The most bytes of a path's UTF-8 form, terminator included, that the launcher hands to a
+ * file call, as the library's file bridges bound it: a longer path is refused alike. */
+#define ZT_INSTALL_OS_PATH_BYTES 1024
+
 #ifdef __cplusplus
 extern "C" {
 #endif

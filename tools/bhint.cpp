@@ -43,8 +43,6 @@ constexpr const char *usage =
 constexpr const char *temp_infix = ".vantle-bhint-";
 constexpr size_t temp_random = 6;
 constexpr int max_links = 40;
-// The most bytes of a path's UTF-8 form, terminator included, that file calls take.
-constexpr size_t kOsPathBytes = 1024;
 
 int fail(const char *what, const std::string &path, int err) {
     std::fprintf(stderr, "%s: %s %s: %s\n", program, what, path.c_str(), std::strerror(err));
@@ -80,7 +78,7 @@ struct layout {
             if (zt_path_append(&p, part) != ERROR_SUCCESS) return {};
         // Bounded as the launcher and the library's file calls bound a path's UTF-8 form:
         // a path they refuse is one the hint must not be written to either.
-        char buf[kOsPathBytes];
+        char buf[ZT_INSTALL_OS_PATH_BYTES];
         const size_t n = zt_wcs_to_utf8(buf, zt_path_str(&p), sizeof buf);
         if (n == ZT_UTF_ERROR || n >= sizeof buf) return {};
         return std::string(buf, n);
